@@ -1,0 +1,81 @@
+#pragma once
+
+#include "BoundedArray.h"
+#include "Surroundings.h"
+#include "visa/ResourceManager.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace instrument {
+
+// Three values indexed 0, 1, 2 for CH1, CH2, CH3, or nothing after a failure.
+using Readback = std::optional<std::array<double, 3>>;
+
+// The instrument object: the resource manager, at most one open session, the
+// DC source's command set and the parsing of its replies. Failures are caught
+// inside each operation and reported by one rule: only the first failure per
+// object is shown (bErrorFlag), the operation returns its default result.
+class IOClass {
+public:
+    explicit IOClass(Surroundings surroundings);
+    IOClass(const IOClass&) = delete;
+    IOClass& operator=(const IOClass&) = delete;
+
+    // Public members, readable and assignable by callers.
+    bool OCP = false;
+    bool bErrorFlag = true;
+    std::unique_ptr<visa::ResourceManager> m_visa;
+    std::shared_ptr<visa::Session> m_Msg;
+    visa::GpibView* m_Gpib = nullptr;   // view of m_Msg, set when the last open found GPIB
+    visa::SerialView* m_Rs = nullptr;   // view of m_Msg, set when the last open found a serial line
+    std::int32_t m_vss = 0;
+    bool m_bVisaOpened = false;
+
+    std::string ChannelCommandGenHelper(const std::string& strPrefMsgCommand, std::int32_t lChindx,
+                                        const std::string& strSuf);
+    bool GetAcMessage();
+    double GetCurrent(std::int32_t lChindx);
+    Readback GetCurrentCHArray();
+    Readback GetVoltageCHArray();
+    std::int32_t GetFirmVersion();
+    std::string GetID();
+    std::string GetModel();
+    std::monostate GetVersionHelper();
+    bool GetOutput();
+    bool GetSampleRate();
+    bool GetRange();
+    std::string GetString();
+    void RengeChangeCH1(std::int32_t lRangeIndex);
+    void RengeChange(std::int32_t lRangeIndex, std::int32_t lChIndex);
+    void Reset();
+    void SamplingFreqConvert(std::int32_t EnmSampleRateIndex);
+    void SetAcMessage(bool bAcONOFF);
+    void Output(bool bOnOFF);
+    std::string SetString(const std::string& str);
+    void SetValtage(std::int32_t lChindx, double dbValtage);
+    void SetValtageChar(std::int32_t lChindx, const std::string& StValtage);
+    void SetValtageCHArray(const BoundedArray<double>& dbValtage);
+    void SetVISAResouce(const std::string& resouce);
+    bool VISAOpen();
+    void VISAClose();                                         // failures reach the caller
+    std::optional<std::vector<std::string>> VISAFindRes();    // failures reach the caller
+    std::int32_t GetVISAResType();                            // failures reach the caller
+    void SetBaudRate(std::int32_t lBrate);
+
+private:
+    void SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::int32_t unused);
+
+    Surroundings m_surroundings;
+    std::int32_t m_lBaudRate = 0;
+    std::string m_strResource;
+    std::int32_t m_lReadCount = 255;
+    bool m_bAcMessage = true;
+};
+
+} // namespace instrument
