@@ -17,6 +17,8 @@ public:
         m_values.assign(static_cast<std::size_t>(3 * m_slots), 0.0);
     }
     bool allocated() const { return m_slots > 0; }
+    // Slots per channel, N + 2 (0 before the first allocation).
+    std::int32_t slotCount() const { return m_slots; }
     double& at(int channel, std::int32_t slot) { return m_values[index(channel, slot)]; }
     double at(int channel, std::int32_t slot) const { return m_values[index(channel, slot)]; }
 

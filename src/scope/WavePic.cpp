@@ -1,13 +1,71 @@
 #include "scope/WavePic.h"
 
+#include "scope/PainterCanvas.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
 namespace scope {
 
-WavePic::WavePic(QWidget* parent) : QWidget(parent)
+WavePic::WavePic(QWidget* parent) : QFrame(parent)
 {
+    // The look of a 3-D picture box: a 2-pixel sunken border around a black area.
+    setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::black);
     setPalette(p);
+}
+
+void WavePic::setStateProvider(StateProvider provider)
+{
+    m_stateProvider = std::move(provider);
+}
+
+QSizeF WavePic::sizeInPoints() const
+{
+    return QSizeF(width(), height()) * (kTwipsPerPixel / kTwipsPerPoint);
+}
+
+void WavePic::redraw()
+{
+    render();
+    update(contentsRect());
+}
+
+bool WavePic::pictureFitsArea() const
+{
+    const qreal dpr = devicePixelRatioF();
+    return !m_picture.isNull() && m_picture.devicePixelRatio() == dpr
+        && m_picture.size() == contentsRect().size() * dpr;
+}
+
+void WavePic::render()
+{
+    const QSize area = contentsRect().size();
+    if (area.isEmpty())
+        return;
+    const qreal dpr = devicePixelRatioF();
+    if (!pictureFitsArea()) {
+        m_picture = QImage(area * dpr, QImage::Format_RGB32);
+        m_picture.setDevicePixelRatio(dpr);
+    }
+    QPainter painter(&m_picture);
+    painter.setFont(font());
+    painter.scale(kTwipsPerUnitX / kTwipsPerPixel, kTwipsPerUnitY / kTwipsPerPixel);
+    PainterCanvas canvas(painter, QSizeF(area), sizeInPoints(),
+                         {Qt::black, palette().color(QPalette::HighlightedText)});
+    WavePic_Paint(canvas, m_stateProvider ? m_stateProvider() : DisplayState{});
+}
+
+void WavePic::paintEvent(QPaintEvent* event)
+{
+    // A first show or a new size has no picture yet: draw it from the state.
+    if (!pictureFitsArea())
+        render();
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    painter.drawImage(contentsRect().topLeft(), m_picture);
 }
 
 } // namespace scope

@@ -1,14 +1,60 @@
 #pragma once
 
-#include <QWidget>
+#include "scope/ScopeDrawing.h"
+
+#include <QFrame>
+#include <QImage>
+
+#include <functional>
 
 namespace scope {
 
-// The scope picture widget (being built: currently a black picture).
-class WavePic : public QWidget {
+// The scope picture: a sunken picture box whose inner area shows the frame and
+// the three current traces. The drawing lives in a persistent image; redraw()
+// replaces it from the window's current state and paint events show it, so a
+// repaint and the redraw after a sample always show the same picture.
+//
+// Child widgets placed inside use widget coordinates; the inner area, where
+// the picture's scale has its origin, starts at contentsRect().topLeft()
+// (2, 2).
+class WavePic : public QFrame {
     Q_OBJECT
 public:
+    // The picture's own scale: one x unit is 19.673069 twips, one y unit 20
+    // twips; a pixel is 15 twips at 96 dpi.
+    static constexpr double kTwipsPerPixel = 15.0;
+    static constexpr double kTwipsPerUnitX = 19.673069;
+    static constexpr double kTwipsPerUnitY = 20.0;
+    // The window's scale, in which width() and height() of the picture are read.
+    static constexpr double kTwipsPerPoint = 20.0;
+
+    using StateProvider = std::function<DisplayState()>;
+
     explicit WavePic(QWidget* parent = nullptr);
+
+    // Where redraws read the sample buffer and the check boxes. Without a
+    // provider the picture shows the frame alone.
+    void setStateProvider(StateProvider provider);
+
+    // Size of the whole picture (border included) in the window's scale:
+    // 519 x 353.25 for 692 x 471 pixels.
+    QSizeF sizeInPoints() const;
+
+public slots:
+    // The picture's paint handler: redraws the whole picture now, in the mode
+    // chkRoll chooses, and schedules it onto the screen. The acquisition calls
+    // it after every sample.
+    void redraw();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void render();
+    bool pictureFitsArea() const;
+
+    StateProvider m_stateProvider;
+    QImage m_picture;
 };
 
 } // namespace scope
