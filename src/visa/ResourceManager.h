@@ -22,6 +22,11 @@ public:
 
     virtual std::unique_ptr<Session> open(const std::string& resource, std::int32_t accessMode,
                                           std::int32_t openTimeoutMs, const std::string& options) = 0;
+
+    // The device behind a resource name, for people checking their
+    // connection (for example "/dev/ttyUSB0" for ASRL1::INSTR); empty when the
+    // manager does not know one. Never throws.
+    virtual std::string deviceOf(const std::string& /*resource*/) { return {}; }
 };
 
 // Creates a resource manager by the name the program asks for

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "visa/Transport.h"
+
+namespace visa {
+
+// LAN instruments on a raw socket: TCPIP[board]::host::port::SOCKET. Each
+// command goes out in one write with Nagle off, so a short query is not held
+// back waiting for an acknowledgement; replies end on a line feed. Discovery
+// lists none: the user types the name.
+class TcpSocketTransport final : public Transport {
+public:
+    std::vector<std::string> list() override { return {}; }
+    std::unique_ptr<Session> open(const std::string& resource, std::int32_t openTimeoutMs) override;
+};
+
+} // namespace visa
