@@ -20,6 +20,9 @@ WavePic::WavePic(QWidget* parent) : QFrame(parent)
 void WavePic::setStateProvider(StateProvider provider)
 {
     m_stateProvider = std::move(provider);
+    // What is on screen was drawn from another state: draw afresh at the next paint.
+    m_picture = QImage();
+    update();
 }
 
 QSizeF WavePic::sizeInPoints() const

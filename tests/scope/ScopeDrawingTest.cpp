@@ -1,0 +1,328 @@
+#include "scope/ScopeDrawing.h"
+#include "scope/RecordingCanvas.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <vector>
+
+using scope::DisplayState;
+using scope::SampleBuffer;
+using scope::test::Primitive;
+using scope::test::RecordingCanvas;
+
+namespace {
+
+constexpr std::int32_t kN = 100;
+
+// The frame as the picture must show it, label by range.
+std::vector<Primitive> expectedFrame(const char* ch1Label)
+{
+    std::vector<Primitive> f{Primitive::clear(),
+                             Primitive::line(10, 20, 10, 320),
+                             Primitive::line(10, 320, 510, 320),
+                             Primitive::line(510, 20, 510, 320)};
+    for (float x : {60, 110, 160, 210, 260, 310, 360, 410, 460})
+        f.push_back(Primitive::line(x, 317, x, 323));
+    for (float y : {290, 260, 230, 200, 170, 140, 110, 80, 50, 20})
+        f.push_back(Primitive::line(7, y, 13, y));
+    for (float y : {270, 220, 170, 120, 70, 20})
+        f.push_back(Primitive::line(507, y, 513, y));
+    f.push_back(Primitive::line(3, 170, 17, 170));
+    f.push_back(Primitive::line(503, 170, 517, 170));
+    f.push_back(Primitive::textPosition(3, 2));
+    f.push_back(Primitive::print("CH1"));
+    f.push_back(Primitive::textPosition(3, 10));
+    f.push_back(Primitive::print(ch1Label));
+    f.push_back(Primitive::textPosition(493, 2));
+    f.push_back(Primitive::print("CH2/3"));
+    f.push_back(Primitive::textPosition(497, 10));
+    f.push_back(Primitive::print("30mA"));
+    return f;
+}
+
+constexpr std::size_t kFrameCalls = 1 + 3 + 25 + 2 + 8;
+
+// A full buffer whose CH2 value names its slot: slot s draws at y 320 - s.
+// CH1 sits at 100 mA and CH3 at 15 mA, both y 170 on the 200 mA range.
+struct Fixture {
+    SampleBuffer buffer;
+    DisplayState state;
+
+    explicit Fixture(int chkRoll, std::int32_t lastIndex = kN, int chkRang = 1)
+    {
+        buffer.allocate(kN);
+        for (std::int32_t s = 1; s <= kN; ++s) {
+            buffer.at(1, s) = 100;
+            buffer.at(2, s) = s / 10.0;
+            buffer.at(3, s) = 15;
+        }
+        state = DisplayState{&buffer, kN, true, lastIndex, chkRoll, chkRang};
+    }
+};
+
+std::vector<Primitive> draw(const DisplayState& state, double width = 519)
+{
+    RecordingCanvas canvas(width);
+    scope::WavePic_Paint(canvas, state);
+    return canvas.calls;
+}
+
+std::vector<Primitive> tracesOf(const std::vector<Primitive>& calls)
+{
+    std::vector<Primitive> t(calls.begin() + static_cast<std::ptrdiff_t>(kFrameCalls), calls.end());
+    return t;
+}
+
+// The CH2 (green) segments as (left slot, right slot) pairs decoded from y.
+std::vector<std::pair<int, int>> greenSlots(const std::vector<Primitive>& traces)
+{
+    std::vector<std::pair<int, int>> slots;
+    for (const Primitive& p : traces)
+        if (p.colour == scope::kCh2Green)
+            slots.emplace_back(static_cast<int>(320 - p.y1), static_cast<int>(320 - p.y2));
+    return slots;
+}
+
+std::vector<std::pair<int, int>> consecutive(std::vector<int> order)
+{
+    std::vector<std::pair<int, int>> pairs;
+    for (std::size_t i = 0; i + 1 < order.size(); ++i)
+        pairs.emplace_back(order[i], order[i + 1]);
+    return pairs;
+}
+
+std::vector<int> range(int first, int last)
+{
+    std::vector<int> v(static_cast<std::size_t>(last - first + 1));
+    std::iota(v.begin(), v.end(), first);
+    return v;
+}
+
+} // namespace
+
+TEST(ScopeFrame, DrawsAxesTicksCentreMarksAndLabelsForEachRange)
+{
+    for (auto [chkRang, label] : {std::pair{1, "200mA"}, std::pair{0, "10mA"}}) {
+        for (int chkRoll : {0, 1}) {
+            DisplayState state;
+            state.chkRoll = chkRoll;
+            state.chkRang = chkRang;
+            EXPECT_EQ(draw(state), expectedFrame(label)) << "chkRang " << chkRang << " chkRoll " << chkRoll;
+        }
+    }
+}
+
+TEST(ScopeFrame, ShowsTheFrameAloneUntilTracesCanBeDrawn)
+{
+    Fixture f(1);
+    struct Case {
+        const char* name;
+        void (*spoil)(DisplayState&);
+    };
+    const Case cases[] = {
+        {"no sample yet", [](DisplayState& s) { s.m_bDataValid = false; }},
+        {"no buffer", [](DisplayState& s) { s.m_dbCurData = nullptr; }},
+        {"buffer shorter than N", [](DisplayState& s) { s.m_lSampleCount = kN + 1; }},
+        {"no samples per sweep", [](DisplayState& s) { s.m_lSampleCount = 0; }},
+        {"roll without a newest slot", [](DisplayState& s) { s.m_lLastIndex = 0; }},
+        {"roll with a newest slot past N", [](DisplayState& s) { s.m_lLastIndex = kN + 1; }},
+    };
+    for (const Case& c : cases) {
+        DisplayState state = f.state;
+        c.spoil(state);
+        EXPECT_EQ(draw(state), expectedFrame("200mA")) << c.name;
+    }
+}
+
+TEST(ScopeConversion, ToLongRoundsHalvesToEven)
+{
+    const std::pair<double, std::int32_t> cases[] = {
+        {170.5, 170}, {171.5, 172}, {168.5, 168}, {0.5, 0}, {-0.5, 0}, {-1.5, -2}, {-2.5, -2},
+        {2.4999999, 2}, {2.5000001, 3}, {-130.0, -130}, {519.0, 519}, {519.5, 520}, {518.5, 518},
+        {1e12, std::numeric_limits<std::int32_t>::max()}, {-1e12, std::numeric_limits<std::int32_t>::min()},
+        {std::nan(""), std::numeric_limits<std::int32_t>::min()},
+    };
+    for (auto [value, expected] : cases)
+        EXPECT_EQ(scope::ToLong(value), expected) << value;
+}
+
+TEST(ScopeConversion, MapsCurrentToYPerChannelAndRange)
+{
+    struct Case {
+        double mA;
+        std::int32_t chNum;
+        int chkRang;
+        double y;
+    };
+    const Case cases[] = {
+        {0, 1, 1, 320},     {200, 1, 1, 20},   {10, 1, 0, 20},     {100, 1, 1, 170},
+        {0, 2, 0, 320},     {30, 2, 0, 20},    {30, 3, 1, 20},     {30, 2, 1, 20},
+        {300, 1, 1, -130},  {300, 1, 0, -8680}, {300, 3, 0, -2680}, {-10, 1, 1, 335},
+        {200, 0, 1, 20},    {10, -1, 0, 20},   {213.5, 1, 1, -0.25},
+    };
+    for (const Case& c : cases)
+        EXPECT_DOUBLE_EQ(scope::ConvPointoCurData(c.mA, c.chNum, c.chkRang), c.y)
+            << c.mA << " mA on channel " << c.chNum << " range " << c.chkRang;
+}
+
+TEST(ScopeSweep, PlacesSlotsAtFixedPositionsAndRepeatsTheLastStep)
+{
+    Fixture f(0);
+    const auto calls = draw(f.state);
+    ASSERT_EQ(std::vector<Primitive>(calls.begin(), calls.begin() + kFrameCalls), expectedFrame("200mA"));
+    const auto traces = tracesOf(calls);
+    ASSERT_EQ(traces.size(), 3u * kN);
+
+    // Segment i - 2 joins slot i - 1 to slot i at x (i - 2) * 4.99 + 10.
+    EXPECT_EQ(traces[0], Primitive::line(10, 170, 14.99f, 170, scope::kCh1Red));
+    EXPECT_EQ(traces[1], Primitive::line(10, 319, 14.99f, 318, scope::kCh2Green));
+    EXPECT_EQ(traces[2], Primitive::line(10, 170, 14.99f, 170, scope::kCh3Cyan));
+    for (std::size_t seg = 0; seg + 1 < kN; ++seg) {
+        const Primitive& green = traces[3 * seg + 1];
+        EXPECT_EQ(green.x1, static_cast<float>(seg * 4.99 + 10)) << seg;
+        EXPECT_EQ(green.x2, static_cast<float>((seg + 1) * 4.99 + 10)) << seg;
+    }
+    const Primitive& lastStep = traces[3 * (kN - 2) + 1];
+    EXPECT_EQ(lastStep, Primitive::line(499.02f, 221, 504.01f, 220, scope::kCh2Green));
+    const Primitive& repeated = traces[3 * (kN - 1) + 1];
+    EXPECT_EQ(repeated, Primitive::line(504.01f, 221, 509, 220, scope::kCh2Green));
+}
+
+TEST(ScopeSweep, FirstSweepLeavesTheUnsampledSlotsOnTheZeroLine)
+{
+    SampleBuffer buffer;
+    buffer.allocate(kN);
+    for (std::int32_t s = 1; s <= 40; ++s)
+        buffer.at(2, s) = 30;
+    const auto traces = tracesOf(draw(DisplayState{&buffer, kN, true, 40, 0, 1}));
+    ASSERT_EQ(traces.size(), 3u * kN);
+    for (std::size_t seg = 0; seg < kN; ++seg) {
+        const Primitive& green = traces[3 * seg + 1];
+        const float left = seg + 1 <= 40 ? 20.f : 320.f;  // slot seg + 1
+        const float right = seg + 2 <= 40 ? 20.f : 320.f; // slot seg + 2 (the repeat: slot 100)
+        EXPECT_EQ(green.y1, left) << seg;
+        EXPECT_EQ(green.y2, seg + 1 == kN ? 320.f : right) << seg;
+    }
+}
+
+TEST(ScopeSweep, TakesThePictureWidthRoundedHalfToEven)
+{
+    Fixture f(0);
+    // 518.5 counts as 518 (xs 4.98) and 519.5 as 520 (xs 5.00).
+    for (auto [width, end] : {std::pair{518.5, 508.f}, std::pair{519.5, 510.f}, std::pair{519.4, 509.f}}) {
+        const auto traces = tracesOf(draw(f.state, width));
+        EXPECT_EQ(traces.back().x2, end) << width;
+    }
+}
+
+TEST(ScopeSweep, RoundsYHalfToEven)
+{
+    SampleBuffer buffer;
+    buffer.allocate(kN);
+    buffer.at(1, 1) = 99;  // 320 - 148.5 = 171.5 -> 172
+    buffer.at(1, 2) = 101; // 320 - 151.5 = 168.5 -> 168
+    const auto traces = tracesOf(draw(DisplayState{&buffer, kN, true, 2, 0, 1}));
+    EXPECT_EQ(traces[0], Primitive::line(10, 172, 14.99f, 168, scope::kCh1Red));
+}
+
+TEST(ScopeRoll, ReadsTheBufferAsARingEndingAtTheNewestSlot)
+{
+    struct Case {
+        std::int32_t lastIndex;
+        std::vector<int> order; // slots from the left end of the trace to the newest
+    };
+    std::vector<int> fromN = {kN};
+    const auto upTo98 = range(1, kN - 2);
+    fromN.insert(fromN.end(), upTo98.begin(), upTo98.end());
+    std::vector<int> around37 = range(39, kN);
+    const auto upTo37 = range(1, 37);
+    around37.insert(around37.end(), upTo37.begin(), upTo37.end());
+    const Case cases[] = {
+        {kN, range(2, kN)},
+        {kN - 1, range(1, kN - 1)},
+        {kN - 2, fromN},
+        {37, around37},
+    };
+    for (const Case& c : cases) {
+        Fixture f(1, c.lastIndex);
+        const auto traces = tracesOf(draw(f.state));
+        ASSERT_EQ(traces.size(), 3u * (kN - 2)) << c.lastIndex;
+        EXPECT_EQ(greenSlots(traces), consecutive(c.order)) << "newest slot " << c.lastIndex;
+    }
+}
+
+TEST(ScopeRoll, SpreadsTheTraceFromJustRightOfTheLeftAxisToTheRightAxis)
+{
+    Fixture f(1, 63);
+    const auto traces = tracesOf(draw(f.state));
+    ASSERT_EQ(traces.size(), 3u * (kN - 2));
+    for (std::size_t seg = 0; seg < kN - 2; ++seg) {
+        EXPECT_EQ(traces[3 * seg].x1, static_cast<float>((seg + 2) * 5.09)) << seg;
+        EXPECT_EQ(traces[3 * seg].x2, static_cast<float>((seg + 3) * 5.09)) << seg;
+    }
+    EXPECT_EQ(traces.front().x1, 10.18f);
+    EXPECT_EQ(traces.back().x2, 509.f);
+}
+
+TEST(ScopeRoll, FirstSweepGrowsInFromTheRight)
+{
+    SampleBuffer buffer;
+    buffer.allocate(kN);
+    for (std::int32_t s = 1; s <= 10; ++s)
+        buffer.at(3, s) = 30;
+    const auto traces = tracesOf(draw(DisplayState{&buffer, kN, true, 10, 1, 0}));
+    // 98 cyan segments: ring positions 2..89 hold unsampled slots (0 mA),
+    // the last ten points are the samples at full scale.
+    std::size_t seg = 0;
+    for (const Primitive& p : traces) {
+        if (p.colour != scope::kCh3Cyan)
+            continue;
+        EXPECT_EQ(p.y2, seg + 3 >= 91 ? 20.f : 320.f) << seg;
+        ++seg;
+    }
+    EXPECT_EQ(seg, kN - 2u);
+}
+
+TEST(ScopeTraces, DrawRedGreenCyanWithEachChannelsScale)
+{
+    struct Case {
+        int chkRoll;
+        int chkRang;
+        float ch1Y; // CH1 at 100 mA: mid-plot on 200 mA, far above on 10 mA
+        const char* label;
+    };
+    for (const Case& c : {Case{0, 1, 170, "200mA"}, Case{0, 0, -2680, "10mA"}, Case{1, 1, 170, "200mA"},
+                          Case{1, 0, -2680, "10mA"}}) {
+        Fixture f(c.chkRoll, kN, c.chkRang);
+        const auto calls = draw(f.state);
+        EXPECT_EQ(calls[kFrameCalls - 5], Primitive::print(c.label));
+        const auto traces = tracesOf(calls);
+        ASSERT_FALSE(traces.empty());
+        for (std::size_t i = 0; i < traces.size(); ++i) {
+            const scope::Bgr expected[] = {scope::kCh1Red, scope::kCh2Green, scope::kCh3Cyan};
+            EXPECT_EQ(traces[i].colour, expected[i % 3]) << i;
+            if (i % 3 == 0) {
+                EXPECT_EQ(traces[i].y1, c.ch1Y);
+                EXPECT_EQ(traces[i].y2, c.ch1Y);
+            }
+            if (i % 3 == 2) {
+                EXPECT_EQ(traces[i].y1, 170.f); // CH3 at 15 mA, whatever the CH1 range
+            }
+        }
+    }
+}
+
+TEST(ScopeTraces, DrawsAnOverRangeSpikeAboveThePicture)
+{
+    Fixture f(0);
+    f.buffer.at(1, 50) = 300; // an "OVER" reading
+    f.buffer.at(2, 50) = 300;
+    const auto traces = tracesOf(draw(f.state));
+    // Segment 48 ends at slot 50 and segment 49 starts there.
+    EXPECT_EQ(traces[3 * 48].y2, -130.f);
+    EXPECT_EQ(traces[3 * 49].y1, -130.f);
+    EXPECT_EQ(traces[3 * 48 + 1].y2, -2680.f);
+}
