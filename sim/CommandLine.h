@@ -1,0 +1,29 @@
+#pragma once
+
+#include "sim/InstrumentSettings.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// What vantrel-sim was asked to do.
+struct ServerOptions {
+    InstrumentSettings instrument;
+    std::optional<std::string> ptyLink;
+    std::optional<std::uint16_t> tcpPort;
+    std::optional<std::string> logPath;
+    std::int32_t baud = 38400; // the instrument's line speed on the pty
+    bool helpRequested = false;
+};
+
+// Reads vantrel-sim's arguments (without the program name); throws
+// std::invalid_argument with a message naming the bad argument.
+ServerOptions parseCommandLine(const std::vector<std::string>& arguments);
+
+// The --help text.
+std::string usageText();
+
+} // namespace sim

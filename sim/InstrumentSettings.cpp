@@ -1,0 +1,105 @@
+#include "sim/InstrumentSettings.h"
+
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace sim {
+namespace {
+
+[[noreturn]] void reject(std::string_view option, std::string_view text, std::string_view why)
+{
+    throw std::invalid_argument(std::string(option) + " " + std::string(text) + ": " + std::string(why));
+}
+
+std::optional<double> parseNumber(std::string_view text)
+{
+    double value = 0;
+    const auto* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> parseChannel(std::string_view text)
+{
+    if (text.size() == 3 && (text.starts_with("CH") || text.starts_with("ch")))
+        text.remove_prefix(2);
+    if (text.size() == 1 && text[0] >= '1' && text[0] <= '0' + kChannelCount)
+        return text[0] - '0';
+    return std::nullopt;
+}
+
+// Splits "CH<sep>VALUE" into a channel and a positive number.
+std::pair<int, double> channelAndValue(std::string_view option, std::string_view text, char separator)
+{
+    const auto at = text.find(separator);
+    if (at == std::string_view::npos)
+        reject(option, text, std::string("expected CHANNEL") + separator + "VALUE");
+    const auto channel = parseChannel(text.substr(0, at));
+    if (!channel)
+        reject(option, text, "the channel must be 1, 2 or 3");
+    const auto value = parseNumber(text.substr(at + 1));
+    if (!value || *value < 0)
+        reject(option, text, "the value must be a number not below 0");
+    return {*channel, *value};
+}
+
+} // namespace
+
+void applyLoadOption(InstrumentSettings& settings, std::string_view text)
+{
+    const auto [channel, ohms] = channelAndValue("--load", text, '=');
+    if (ohms <= 0)
+        reject("--load", text, "a load must be above 0 ohm");
+    settings.loadOhms[channel - 1] = ohms;
+}
+
+void applyOcpOption(InstrumentSettings& settings, std::string_view text)
+{
+    const auto [channel, milliamps] = channelAndValue("--ocp", text, '=');
+    if (settings.ocpLimitMa[channel - 1])
+        reject("--ocp", text, "this channel already has a limit");
+    settings.ocpLimitMa[channel - 1] = milliamps;
+}
+
+void applyFaultOption(InstrumentSettings& settings, std::string_view text)
+{
+    auto& faults = settings.faults;
+    const auto colon = text.find(':');
+    const auto name = text.substr(0, colon);
+    const auto argument = colon == std::string_view::npos ? std::string_view{} : text.substr(colon + 1);
+    const bool hasArgument = colon != std::string_view::npos;
+    const auto milliseconds = [&](double scale) {
+        const auto value = parseNumber(argument);
+        if (!value || *value < 0)
+            reject("--fault", text, "expected a number not below 0 after ':'");
+        return std::chrono::milliseconds(std::llround(*value * scale));
+    };
+
+    if (name == "silent" && !hasArgument) {
+        faults.silent = true;
+    } else if (name == "garbage" && !hasArgument) {
+        faults.garbage = true;
+    } else if (name == "short" && !hasArgument) {
+        faults.shortReply = true;
+    } else if (name == "slow" && hasArgument) {
+        faults.slow = milliseconds(1.0);
+    } else if (name == "hangup" && hasArgument) {
+        faults.hangupAfter = milliseconds(1000.0);
+    } else if (name == "over" && hasArgument) {
+        const auto channel = parseChannel(argument);
+        if (!channel)
+            reject("--fault", text, "the channel must be 1, 2 or 3");
+        faults.over[*channel - 1] = true;
+    } else if (name == "ocp" && hasArgument) {
+        const auto [channel, seconds] = channelAndValue("--fault", argument, '@');
+        faults.ocpTrips.push_back({channel, std::chrono::milliseconds(std::llround(seconds * 1000.0))});
+    } else {
+        reject("--fault", text, "expected silent, slow:MS, garbage, short, hangup:SECONDS, ocp:CH@SECONDS or over:CH");
+    }
+}
+
+} // namespace sim

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+constexpr int kChannelCount = 3;
+
+// Faults the simulated DC source can be told to show, so that every failure
+// path of the program can be exercised without a broken instrument.
+struct Faults {
+    bool silent = false;                       // never answers a query
+    std::chrono::milliseconds slow{0};         // every reply leaves this late
+    bool garbage = false;                      // replies are line noise
+    bool shortReply = false;                   // replies lose their last field
+    std::optional<std::chrono::milliseconds> hangupAfter; // vantrel-sim only
+    struct TimedTrip {
+        int channel;                           // 1..3
+        std::chrono::milliseconds after;       // since the instrument started
+    };
+    std::vector<TimedTrip> ocpTrips;           // trip regardless of the limit
+    std::array<bool, kChannelCount> over{};    // channel always reads OVER
+};
+
+// Everything that makes one simulated instrument differ from the default one.
+struct InstrumentSettings {
+    std::array<double, kChannelCount> loadOhms{50.0, 200.0, 300.0};
+    std::array<std::optional<double>, kChannelCount> ocpLimitMa{}; // none: never trips
+    Faults faults;
+};
+
+// Parsers of the textual options shared by vantrel-sim's command line and the
+// in-process simulator. Each throws std::invalid_argument with a message that
+// names the bad text. Channels are written 1..3 or CH1..CH3.
+void applyLoadOption(InstrumentSettings& settings, std::string_view channelEqualsOhms);
+void applyOcpOption(InstrumentSettings& settings, std::string_view channelEqualsMilliamps);
+void applyFaultOption(InstrumentSettings& settings, std::string_view fault);
+
+} // namespace sim

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace sim {
+
+// C-style escaping of raw line bytes so that a transcript shows every byte
+// unambiguously on one text line: \n, \r, \t, \\ and \xNN for anything else
+// outside printable ASCII.
+std::string escapeBytes(std::string_view bytes);
+
+// The simulator's conversation log: "> " and the bytes of each received
+// command line, "< " and the bytes of each reply. Flushed per line so that a
+// test or a person can follow it live with tail -f.
+class Transcript {
+public:
+    // Opens (truncates) the file; throws std::runtime_error when it cannot.
+    explicit Transcript(const std::string& path);
+    ~Transcript();
+    Transcript(const Transcript&) = delete;
+    Transcript& operator=(const Transcript&) = delete;
+
+    void received(std::string_view bytes) { write("> ", bytes); }
+    void sent(std::string_view bytes) { write("< ", bytes); }
+
+private:
+    void write(const char* direction, std::string_view bytes);
+    std::FILE* m_file;
+};
+
+} // namespace sim
