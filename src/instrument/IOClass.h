@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,11 +72,24 @@ public:
 private:
     void SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::int32_t unused);
 
+    // The failure report: remembers the description, shows it in the "Error"
+    // box while bErrorFlag is set, then clears the flag.
+    void reportFailure(const std::string& description);
+    // Runs one step, reporting any failure it raises; true when it succeeded.
+    bool runReported(const std::function<void()>& step);
+    // The open session, or a failure naming that none is open.
+    visa::Session& session() const;
+    void setUpInterface();
+    bool queryTruthValue(const std::string& query);
+    Readback readThreeFields(const std::string& query, bool watchAlarms);
+    void showOcpAlarm(const std::string& field);
+
     Surroundings m_surroundings;
     std::int32_t m_lBaudRate = 0;
     std::string m_strResource;
     std::int32_t m_lReadCount = 255;
     bool m_bAcMessage = true;
+    std::string m_strLastFailure; // description of the last failure, for the identity check in VISAOpen
 };
 
 } // namespace instrument

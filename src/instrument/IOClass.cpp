@@ -1,0 +1,339 @@
+#include "IOClass.h"
+
+#include "NumberText.h"
+#include "Replies.h"
+#include "StringConverter.h"
+#include "visa/Error.h"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace instrument {
+
+namespace {
+
+constexpr const char* kSearchExpression = "(GPIB|ASRL)[0-9][^0]?*INSTR";
+constexpr std::int32_t kNoLock = 0;
+constexpr std::int32_t kOpenTimeoutMs = 5000;
+constexpr std::int32_t kIoTimeoutMs = 2000;
+constexpr std::int16_t kDataBits = 8;
+constexpr double kOverRangeCurrent = 300; // above every full scale the scope draws
+constexpr const char* kOcpAdvice = " Release OCP mode by Output on/off key";
+
+// Alarm box backgrounds, 0x00BBGGRR, after the channel the OCP field names.
+constexpr std::uint32_t kLightRed = 0x00C0C0FF;   // RGB(255, 192, 192), CH1
+constexpr std::uint32_t kLightGreen = 0x00C0FFC0; // RGB(192, 255, 192), CH2
+constexpr std::uint32_t kLightCyan = 0x00FFFFC0;  // RGB(192, 255, 255), any other
+
+bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+// The instrument's own conversion failures (a reply that is no truth value, a
+// missing field, a voltage it cannot take).
+[[noreturn]] void failConversion(const std::string& description) { throw std::runtime_error(description); }
+
+std::string voltageText(double volts) {
+    if (!std::isfinite(volts))
+        failConversion("The voltage " + numberText(volts) + " cannot be sent to the instrument: it is not a finite number.");
+    return numberText(volts);
+}
+
+} // namespace
+
+IOClass::IOClass(Surroundings surroundings) : m_surroundings(std::move(surroundings)) {
+    auto create = [this](const char* name) -> std::unique_ptr<visa::ResourceManager> {
+        try {
+            return m_surroundings.resourceManagers ? m_surroundings.resourceManagers(name) : nullptr;
+        } catch (const std::exception&) {
+            return nullptr; // a missing manager only means: try the next one
+        }
+    };
+    m_visa = create("VISA.GlobalRM");
+    if (!m_visa)
+        m_visa = create("AgilentRM.SRMCls");
+    if (m_visa) {
+        m_bAcMessage = true;
+        m_lReadCount = 255;
+        return;
+    }
+    if (bErrorFlag) {
+        if (m_surroundings.dialogs)
+            m_surroundings.dialogs->showMessage(
+                "Error Occurred",
+                "The Global Resource Manager (GRM) or Agilent Vendor Specific Resource Manager (SRM) could not be "
+                "loaded. Please check VISA COM setup.",
+                MessageIcon::Exclamation);
+        bErrorFlag = false;
+    }
+    if (m_surroundings.endProgram)
+        m_surroundings.endProgram();
+}
+
+// --- failure report -------------------------------------------------------
+
+void IOClass::reportFailure(const std::string& description) {
+    m_strLastFailure = description;
+    if (!bErrorFlag)
+        return;
+    if (m_surroundings.dialogs)
+        m_surroundings.dialogs->showMessage("Error", description, MessageIcon::None);
+    // Cleared only once the box is dismissed: a failure raised while it is open shows its own box.
+    bErrorFlag = false;
+}
+
+bool IOClass::runReported(const std::function<void()>& step) {
+    try {
+        step();
+        return true;
+    } catch (const std::exception& failure) {
+        reportFailure(failure.what());
+    } catch (...) {
+        reportFailure("An unexpected failure occurred while talking to the instrument.");
+    }
+    return false;
+}
+
+visa::Session& IOClass::session() const {
+    if (!m_Msg)
+        throw visa::Error("No instrument session is open: choose a resource and open it first.");
+    return *m_Msg;
+}
+
+// --- session --------------------------------------------------------------
+
+std::optional<std::vector<std::string>> IOClass::VISAFindRes() {
+    if (!m_visa)
+        return std::nullopt;
+    return m_visa->findRsrc(kSearchExpression);
+}
+
+std::int32_t IOClass::GetVISAResType() { return session().hardwareInterfaceType(); }
+
+void IOClass::SetVISAResouce(const std::string& resouce) { m_strResource = resouce; }
+
+void IOClass::SetBaudRate(std::int32_t lBrate) { m_lBaudRate = lBrate; }
+
+bool IOClass::VISAOpen() {
+    const bool opened = runReported([this] {
+        if (!m_visa)
+            throw visa::Error("No VISA resource manager is loaded, so " + m_strResource + " cannot be opened.");
+        auto opened = m_visa->open(m_strResource, kNoLock, kOpenTimeoutMs, "");
+        if (!opened)
+            throw visa::Error("The resource manager gave no session for " + m_strResource + ".");
+        // The views point into the session they came from; drop them before that session goes.
+        m_Gpib = nullptr;
+        m_Rs = nullptr;
+        m_Msg = std::move(opened);
+        try {
+            setUpInterface();
+        } catch (...) {
+            // Close what we opened so the port is not held locked until the program ends;
+            // the set-up failure is the one worth reporting.
+            try {
+                m_Msg->close();
+            } catch (...) {
+            }
+            throw;
+        }
+    });
+    if (!opened)
+        return false;
+
+    m_bVisaOpened = true;
+    m_strLastFailure.clear();
+    if (!GetID().empty())
+        return true;
+
+    // Taken before the close, whose own failure would replace it.
+    const std::string why = m_strLastFailure.empty()
+                                ? "The instrument at " + m_strResource + " gave an empty answer to the identity query IDN?."
+                                : m_strLastFailure;
+    if (runReported([this] { VISAClose(); }))
+        reportFailure(why);
+    return false;
+}
+
+void IOClass::setUpInterface() {
+    const std::int32_t type = GetVISAResType();
+    if (type == visa::kInterfaceGpib) {
+        m_Gpib = m_Msg->gpib();
+        if (!m_Gpib)
+            throw visa::Error("The session on " + m_strResource + " is GPIB but offers no GPIB settings.");
+        m_Gpib->setTimeout(kIoTimeoutMs);
+    } else if (type == visa::kInterfaceSerial) {
+        SetSerialParam(m_lBaudRate, kDataBits, 1);
+    }
+}
+
+void IOClass::SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::int32_t /*unused*/) {
+    try {
+        m_Rs = session().serial();
+        if (!m_Rs)
+            throw visa::Error("The session on " + m_strResource + " is a serial line but offers no serial settings.");
+        m_Rs->setBaudRate(baudRate);
+        m_Rs->setDataBits(static_cast<std::int16_t>(dataBits));
+        // The further serial setting is the DTR line, asserted: the DC source's RS-232 port
+        // answers only a host that asserts DTR and keeps it so while connected. Parity, flow
+        // control and end modes stay as they are, since its protocol is plain 8-bit text lines
+        // ended by a line feed.
+        m_Rs->setDtrAsserted(true);
+        m_Msg->setTimeout(kIoTimeoutMs);
+    } catch (const std::exception& failure) {
+        // Shown whatever bErrorFlag says, and the flag stays as it is: a wrong line setting
+        // must never pass silently, even after an earlier failure.
+        if (m_surroundings.dialogs)
+            m_surroundings.dialogs->showMessage("Error", failure.what(), MessageIcon::None);
+    }
+}
+
+void IOClass::VISAClose() {
+    if (m_bVisaOpened)
+        session().close();
+    m_bVisaOpened = false;
+}
+
+std::string IOClass::SetString(const std::string& str) {
+    runReported([&] { m_vss = session().writeString(str + "\n"); });
+    return {};
+}
+
+std::string IOClass::GetString() {
+    std::string reply;
+    runReported([&] { reply = session().readString(m_lReadCount); });
+    return reply;
+}
+
+std::string IOClass::GetID() {
+    SetString("IDN?");
+    return GetString();
+}
+
+// --- command set ----------------------------------------------------------
+
+std::string IOClass::ChannelCommandGenHelper(const std::string& strPrefMsgCommand, std::int32_t lChindx,
+                                             const std::string& strSuf) {
+    return strPrefMsgCommand + std::to_string(lChindx) + strSuf;
+}
+
+void IOClass::SetValtage(std::int32_t lChindx, double dbValtage) {
+    std::string command;
+    if (runReported([&] { command = ChannelCommandGenHelper("VSET", lChindx, " " + voltageText(dbValtage)); }))
+        SetString(command);
+}
+
+void IOClass::SetValtageChar(std::int32_t lChindx, const std::string& StValtage) {
+    SetString(ChannelCommandGenHelper("VSET", lChindx, " " + StValtage));
+}
+
+void IOClass::SetValtageCHArray(const BoundedArray<double>& dbValtage) {
+    std::string command;
+    const bool built = runReported([&] {
+        // One text per index of the array; texts below index 1 stay empty, so an array
+        // that starts at 0 sends an empty first value.
+        std::vector<std::string> texts(dbValtage.elements.size());
+        for (std::int32_t index = 1; index <= dbValtage.upperBound(); ++index) {
+            if (index < dbValtage.lowerBound)
+                failConversion("Voltage array index out of range: the array starts at index " +
+                               std::to_string(dbValtage.lowerBound) + ", the first channel is index 1.");
+            const auto slot = static_cast<std::size_t>(index - dbValtage.lowerBound);
+            texts[slot] = voltageText(dbValtage.elements[slot]);
+        }
+        command = "VSET ";
+        for (std::size_t slot = 0; slot < texts.size(); ++slot)
+            command += (slot == 0 ? "" : ",") + texts[slot];
+    });
+    if (built)
+        SetString(command);
+}
+
+void IOClass::Output(bool bOnOFF) { SetString(bOnOFF ? "OUTPut 1" : "OUTPut 0"); }
+
+bool IOClass::GetOutput() { return queryTruthValue("OUTP?"); }
+
+void IOClass::RengeChange(std::int32_t lRangeIndex, std::int32_t /*lChIndex: the instrument ranges CH1 only*/) {
+    SetString(lRangeIndex != 0 ? "RANGeset 1" : "RANGeset 0");
+}
+
+void IOClass::RengeChangeCH1(std::int32_t lRangeIndex) { RengeChange(lRangeIndex, 1); }
+
+bool IOClass::GetRange() { return queryTruthValue("RANG?"); }
+
+void IOClass::SamplingFreqConvert(std::int32_t EnmSampleRateIndex) {
+    SetString(EnmSampleRateIndex == 1 ? "SAMP 1" : "SAMP 0");
+}
+
+bool IOClass::GetSampleRate() { return queryTruthValue("SAMP?"); }
+
+void IOClass::Reset() { SetString("*RST"); }
+
+std::string IOClass::GetModel() { return {}; }
+
+std::int32_t IOClass::GetFirmVersion() { return 0; }
+
+std::monostate IOClass::GetVersionHelper() { return {}; }
+
+void IOClass::SetAcMessage(bool bAcONOFF) { m_bAcMessage = bAcONOFF; }
+
+bool IOClass::GetAcMessage() { return m_bAcMessage; }
+
+bool IOClass::queryTruthValue(const std::string& query) {
+    SetString(query);
+    const std::string reply = GetString();
+    bool value = false;
+    runReported([&] {
+        const auto truth = parseTruthValue(reply);
+        if (!truth)
+            failConversion(reply.empty() ? "The instrument gave no answer to " + query + "."
+                                         : "The instrument's answer to " + query + " is not a truth value: \"" +
+                                               printableReply(reply) + "\" (expected 0, 1, true or false).");
+        value = *truth;
+    });
+    return value;
+}
+
+// --- readback -------------------------------------------------------------
+
+Readback IOClass::GetCurrentCHArray() { return readThreeFields("I?", true); }
+
+Readback IOClass::GetVoltageCHArray() { return readThreeFields("VSET?", false); }
+
+double IOClass::GetCurrent(std::int32_t lChindx) {
+    SetString(ChannelCommandGenHelper("I", lChindx, "?"));
+    return StringConverter::StrToDbl(GetString());
+}
+
+Readback IOClass::readThreeFields(const std::string& query, bool watchAlarms) {
+    SetString(query);
+    const std::string reply = GetString();
+    std::array<double, 3> values{};
+    const bool complete = runReported([&] {
+        const std::vector<std::string> fields = splitReplyFields(reply);
+        for (std::size_t channel = 0; channel < values.size(); ++channel) {
+            if (channel >= fields.size())
+                failConversion(reply.empty() ? "The instrument gave no answer to " + query + "."
+                                             : "The instrument's answer to " + query + " holds " +
+                                                   std::to_string(fields.size()) +
+                                                   " of the three channel values (index out of range): \"" +
+                                                   printableReply(reply) + "\".");
+            const std::string& field = fields[channel];
+            values[channel] = StringConverter::StrToDbl(field);
+            if (!watchAlarms)
+                continue;
+            if (contains(field, "OVER"))
+                values[channel] = kOverRangeCurrent;
+            else if (contains(field, "OCP"))
+                showOcpAlarm(field);
+        }
+    });
+    if (!complete)
+        return std::nullopt;
+    return values;
+}
+
+void IOClass::showOcpAlarm(const std::string& field) {
+    OCP = true;
+    const std::uint32_t colour = contains(field, "CH1") ? kLightRed : contains(field, "CH2") ? kLightGreen : kLightCyan;
+    if (m_surroundings.alarm)
+        m_surroundings.alarm->showAlarm(field + kOcpAdvice, colour);
+}
+
+} // namespace instrument

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace instrument {
+
+// The instrument's readback replies carry one field per channel separated by
+// ",". Nothing is trimmed: the line end stays in the last field. An empty
+// reply has no fields at all.
+std::vector<std::string> splitReplyFields(const std::string& reply);
+
+// The instrument's answer to a yes/no query: with surrounding blanks, tabs
+// and line ends ignored, a number (non-zero is true) or the words true and
+// false in any letter case. Anything else gives nothing.
+std::optional<bool> parseTruthValue(const std::string& reply);
+
+// The reply as it may appear inside an error message: the line end removed,
+// control characters shown as C escapes so a garbled reply stays readable.
+std::string printableReply(const std::string& reply);
+
+} // namespace instrument
