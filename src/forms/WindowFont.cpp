@@ -1,0 +1,42 @@
+#include "forms/WindowFont.h"
+
+#include <QDir>
+#include <QFontDatabase>
+
+namespace forms {
+
+namespace {
+
+constexpr double kPointSize = 8.25;
+
+QString wineTahomaFamily(const QString& wineFontDir)
+{
+    const QStringList files =
+        QDir(wineFontDir).entryList({QStringLiteral("tahoma.ttf")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    for (const QString& file : files) {
+        const int id = QFontDatabase::addApplicationFont(QDir(wineFontDir).filePath(file));
+        const QStringList families = QFontDatabase::applicationFontFamilies(id);
+        if (!families.isEmpty())
+            return families.first();
+    }
+    return {};
+}
+
+} // namespace
+
+QFont windowFont(const QString& wineFontDir)
+{
+    QString family;
+    if (QFontDatabase::families().contains(QStringLiteral("Tahoma")))
+        family = QStringLiteral("Tahoma");
+    else
+        family = wineTahomaFamily(wineFontDir);
+
+    QFont font = family.isEmpty() ? QFontDatabase::systemFont(QFontDatabase::GeneralFont) : QFont(family);
+    font.setPointSizeF(kPointSize);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    return font;
+}
+
+} // namespace forms
