@@ -58,6 +58,15 @@ public:
                           " and " + kSimulatedSerialResource);
     }
 
+    std::string deviceOf(const std::string& resource) override
+    {
+        if (sameResourceName(resource, kSimulatedSerialResource))
+            return "simulated DC source on a serial line";
+        if (sameResourceName(resource, kSimulatedGpibResource))
+            return "simulated DC source on the GPIB bus";
+        return {};
+    }
+
 private:
     InstrumentSettings m_settings;
     std::shared_ptr<SimClock> m_clock;

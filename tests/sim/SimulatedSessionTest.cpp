@@ -56,6 +56,8 @@ TEST_F(SimulatedSessionTest, ListsBothInstrumentsWithTheSerialOneLast)
     EXPECT_EQ(rm->findRsrc(kSearchExpression), (std::vector<std::string>{"GPIB0::5::INSTR", "ASRL1::INSTR"}));
     EXPECT_EQ(rm->findRsrc("ASRL?*INSTR"), (std::vector<std::string>{"ASRL1::INSTR"}));
     EXPECT_TRUE(rm->findRsrc("TCPIP?*").empty());
+    EXPECT_EQ(rm->deviceOf("ASRL1::INSTR"), "simulated DC source on a serial line");
+    EXPECT_EQ(rm->deviceOf("ASRL7::INSTR"), "");
 }
 
 TEST_F(SimulatedSessionTest, OpensEachInstrumentWithItsInterface)
