@@ -40,9 +40,8 @@ std::string BuiltinResourceManager::deviceOf(const std::string& resource) {
 }
 
 Transport& BuiltinResourceManager::transportFor(const std::string& resource) {
-    const std::string word = interfaceWord(resource);
-    for (auto& [prefix, transport] : m_transports)
-        if (word == prefix) return *transport;
+    for (auto& [word, transport] : m_transports)
+        if (startsWithIgnoringCase(resource, word)) return *transport;
     throw Error("Unknown resource \"" + resource +
                 "\": the built-in manager opens ASRL (serial), GPIB and TCPIP::host::port::SOCKET resources");
 }

@@ -5,13 +5,8 @@
 
 namespace visa {
 
-std::string interfaceWord(std::string_view resource) {
-    std::string word;
-    for (char c : resource) {
-        if (!std::isalpha(static_cast<unsigned char>(c))) break;
-        word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return word;
+bool startsWithIgnoringCase(std::string_view resource, std::string_view word) {
+    return resource.size() >= word.size() && equalsIgnoringCase(resource.substr(0, word.size()), word);
 }
 
 std::vector<std::string> splitResource(std::string_view resource) {

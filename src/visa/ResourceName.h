@@ -10,8 +10,8 @@ namespace visa {
 // the resource class are case-insensitive; everything else keeps its case
 // (device paths, host names).
 
-// The leading letters of the name ("ASRL", "GPIB", "TCPIP"), in upper case.
-std::string interfaceWord(std::string_view resource);
+// Whether the name starts with the interface word ("ASRL", "GPIB", "TCPIP").
+bool startsWithIgnoringCase(std::string_view resource, std::string_view word);
 
 // The name split at every "::".
 std::vector<std::string> splitResource(std::string_view resource);
