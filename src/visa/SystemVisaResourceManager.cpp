@@ -143,6 +143,10 @@ public:
         const ViStatus status = m_api->findRsrc(m_manager, expression.c_str(), &list, &count, name);
         if (status == kViErrorResourceNotFound) return {}; // VISA's way of saying "nothing matches"
         m_api->check(m_manager, status, "");
+        if (count == 0) {
+            m_api->close(list);
+            return {};
+        }
         std::vector<std::string> names{name};
         for (ViUInt32 i = 1; i < count; ++i) {
             const ViStatus next = m_api->findNext(list, name);
