@@ -7,7 +7,9 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <filesystem>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -19,13 +21,18 @@ struct ToolRun {
     std::string err;
 };
 
-ToolRun runTool(const QStringList& arguments, const QString& visaLibrary = "/nonexistent/libvisa.so") {
+// Runs the tool, or with `asUser` the tool as that user (through runuser).
+ToolRun runTool(const QStringList& arguments, const QString& visaLibrary = "/nonexistent/libvisa.so",
+                const QString& asUser = {}) {
     QProcess tool;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // Pin down the first manager, so the machine's own VISA cannot change the outcome.
     environment.insert("VANTREL_VISA_LIBRARY", visaLibrary);
     tool.setProcessEnvironment(environment);
-    tool.start(VANTREL_VISA_TOOL, arguments);
+    if (asUser.isEmpty())
+        tool.start(VANTREL_VISA_TOOL, arguments);
+    else
+        tool.start("runuser", QStringList{"-u", asUser, "--", VANTREL_VISA_TOOL} + arguments);
     if (!tool.waitForFinished(15000)) {
         tool.kill();
         tool.waitForFinished();
@@ -84,6 +91,19 @@ TEST(VantrelVisaTool, QueryOverASerialLinePrintsTheReplyAsRead) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(command, "IDN?\n");
     EXPECT_EQ(run.out, "Orvane,DC,1\r\n");
+}
+
+TEST(VantrelVisaTool, PermissionDeniedNamesTheGroupToJoin) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as a user without access";
+    PtyPair pty;
+    ASSERT_TRUE(pty.ready());
+    // The pty itself (root's, not readable by others), not the link in our private directory.
+    const std::string device = std::filesystem::canonical(pty.programPath()).string();
+    const auto run = runTool({"query", QString::fromStdString("ASRL" + device + "::INSTR"), "IDN?"},
+                             "/nonexistent/libvisa.so", "nobody");
+    if (run.err.find("runuser") != std::string::npos) GTEST_SKIP() << run.err;
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.err, HasSubstr("Permission denied opening " + device + ": add your user to the dialout group"));
 }
 
 } // namespace
