@@ -116,13 +116,13 @@ bool IOClass::VISAOpen() {
     const bool opened = runReported([this] {
         if (!m_visa)
             throw visa::Error("No VISA resource manager is loaded, so " + m_strResource + " cannot be opened.");
-        auto opened = m_visa->open(m_strResource, kNoLock, kOpenTimeoutMs, "");
-        if (!opened)
+        auto fresh = m_visa->open(m_strResource, kNoLock, kOpenTimeoutMs, "");
+        if (!fresh)
             throw visa::Error("The resource manager gave no session for " + m_strResource + ".");
         // The views point into the session they came from; drop them before that session goes.
         m_Gpib = nullptr;
         m_Rs = nullptr;
-        m_Msg = std::move(opened);
+        m_Msg = std::move(fresh);
         try {
             setUpInterface();
         } catch (...) {

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
+
+#include <unistd.h>
 
 namespace instrument {
 namespace {
@@ -32,18 +36,46 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{-std::numeric_limits<double>::infinity(), "-inf"},
                       Case{std::numeric_limits<double>::quiet_NaN(), "nan"}));
 
+// Switches LC_NUMERIC to a locale with a decimal comma for the lifetime of the
+// object, building one with localedef in a temporary directory when the
+// machine has none installed.
+class CommaLocale {
+public:
+    CommaLocale() : m_previous(std::setlocale(LC_NUMERIC, nullptr)) {
+        if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
+            return;
+        m_dir = std::filesystem::temp_directory_path() / ("vantrel-locale-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(m_dir);
+        const std::string build = "localedef -i de_DE -f UTF-8 '" + (m_dir / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
+        if (std::system(build.c_str()) == 0) {
+            ::setenv("LOCPATH", m_dir.c_str(), 1);
+            std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+        }
+    }
+    ~CommaLocale() {
+        std::setlocale(LC_NUMERIC, m_previous.c_str());
+        if (!m_dir.empty()) {
+            ::unsetenv("LOCPATH");
+            std::filesystem::remove_all(m_dir);
+        }
+    }
+    bool active() const { return std::localeconv()->decimal_point[0] == ','; }
+
+private:
+    std::string m_previous;
+    std::filesystem::path m_dir;
+};
+
 // Qt switches the C locale to the user's at start-up; a German locale writes
 // "2,5" through printf and reads "2.5" as 2 through strtod. Neither
 // conversion may follow it.
 TEST(NumberTextLocale, KeepsThePointUnderACommaLocale) {
-    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
-        GTEST_SKIP() << "no locale with a decimal comma installed";
-    const std::string text = numberText(2.5);
-    const double value = StringConverter::StrToDbl("2.5");
-    std::setlocale(LC_NUMERIC, previous.c_str());
-    EXPECT_EQ(text, "2.5");
-    EXPECT_EQ(value, 2.5);
+    CommaLocale comma;
+    if (!comma.active())
+        GTEST_SKIP() << "no locale with a decimal comma available";
+    EXPECT_EQ(numberText(2.5), "2.5");
+    EXPECT_EQ(numberText(1.5e-7), "1.5E-07");
+    EXPECT_EQ(StringConverter::StrToDbl("2.5"), 2.5);
 }
 
 } // namespace
