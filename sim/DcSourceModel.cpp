@@ -1,5 +1,6 @@
 #include "sim/DcSourceModel.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -114,15 +115,13 @@ std::optional<std::string> DcSourceModel::execute(std::string_view keyword, std:
     return std::nullopt;
 }
 
-bool DcSourceModel::setVoltageOf(int channel, std::string_view text)
+void DcSourceModel::setVoltageOf(int channel, std::string_view text)
 {
-    const auto volts = parseVolts(text);
-    if (volts)
+    if (const auto volts = parseVolts(text))
         m_volts[channel - 1] = *volts;
-    return volts.has_value();
 }
 
-bool DcSourceModel::setVoltageList(std::string_view list)
+void DcSourceModel::setVoltageList(std::string_view list)
 {
     // "VSET a,b,c": an empty field leaves its channel alone; one bad field or
     // more than three fields reject the whole command, as nothing half-applied
@@ -133,11 +132,11 @@ bool DcSourceModel::setVoltageList(std::string_view list)
         const auto comma = list.find(',', start);
         const auto field = trimmed(list.substr(start, comma == std::string_view::npos ? list.npos : comma - start));
         if (channel >= kChannelCount)
-            return false;
+            return;
         if (!field.empty()) {
             next[channel] = parseVolts(field);
             if (!next[channel])
-                return false;
+                return;
         }
         if (comma == std::string_view::npos)
             break;
@@ -146,7 +145,6 @@ bool DcSourceModel::setVoltageList(std::string_view list)
     for (int channel = 0; channel < kChannelCount; ++channel)
         if (next[channel])
             m_volts[channel] = *next[channel];
-    return true;
 }
 
 void DcSourceModel::setOutput(bool on)

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sim {
 
@@ -46,8 +47,8 @@ public:
 
 private:
     std::optional<std::string> execute(std::string_view keyword, std::string_view argument, bool hasArgument);
-    bool setVoltageOf(int channel, std::string_view text);
-    bool setVoltageList(std::string_view list);
+    void setVoltageOf(int channel, std::string_view text);
+    void setVoltageList(std::string_view list);
     void setOutput(bool on);
     void checkProtection();
     void powerOn();

@@ -39,6 +39,10 @@ std::string passOverLine(std::string_view bytes, LineFormat sender, LineFormat r
 {
     if (sender == receiver)
         return std::string(bytes);
+    // A line set to speed 0 is hung up (termios B0) or runs at a speed we
+    // cannot tell: nothing readable crosses it.
+    if (sender.baud <= 0 || receiver.baud <= 0)
+        return {};
     const SenderLine line(bytes, sender.dataBits);
     // The receiver's bit time in sender bit times.
     const double bit = static_cast<double>(sender.baud) / receiver.baud;

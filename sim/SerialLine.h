@@ -22,7 +22,7 @@ struct LineFormat {
 // What a receiver framed as `receiver` reads when a sender framed as `sender`
 // transmits `bytes` back to back: the same bytes when both agree, otherwise
 // the garbage a real UART makes of a mismatched line (bytes lost, split or
-// altered). Deterministic.
+// altered); nothing when either speed is 0 or below. Deterministic.
 std::string passOverLine(std::string_view bytes, LineFormat sender, LineFormat receiver);
 
 // Time the line needs for `byteCount` bytes at `baud`, 10 bits per byte.

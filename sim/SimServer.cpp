@@ -97,18 +97,28 @@ private:
     FileDescriptor m_write;
 };
 
+constexpr std::pair<speed_t, std::int32_t> kSpeeds[]{
+    {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},         {B150, 150},
+    {B200, 200},       {B300, 300},       {B600, 600},       {B1200, 1200},       {B1800, 1800},
+    {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200},     {B38400, 38400},
+    {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800},   {B921600, 921600},
+};
+
+// 0 for B0 (hang up) and for speeds termios has no constant for.
 std::int32_t baudOf(speed_t speed)
 {
-    static constexpr std::pair<speed_t, std::int32_t> speeds[]{
-        {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},         {B150, 150},
-        {B200, 200},       {B300, 300},       {B600, 600},       {B1200, 1200},       {B1800, 1800},
-        {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200},     {B38400, 38400},
-        {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800},   {B921600, 921600},
-    };
-    for (const auto& [code, baud] : speeds)
+    for (const auto& [code, baud] : kSpeeds)
         if (code == speed)
             return baud;
     return 0;
+}
+
+speed_t speedOf(std::int32_t baud)
+{
+    for (const auto& [code, rate] : kSpeeds)
+        if (rate == baud)
+            return code;
+    return B38400;
 }
 
 int dataBitsOf(tcflag_t cflag)
@@ -126,7 +136,9 @@ int dataBitsOf(tcflag_t cflag)
 // program has the port closed between sessions.
 class PtyLine {
 public:
-    explicit PtyLine(const std::string& link) : m_link(link)
+    // The port starts at the instrument's speed, so a plain client that never
+    // touches the line settings is understood.
+    PtyLine(const std::string& link, std::int32_t baud) : m_link(link)
     {
         m_master = FileDescriptor(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
         if (m_master.get() < 0)
@@ -140,7 +152,7 @@ public:
         termios raw{};
         ::tcgetattr(m_slave.get(), &raw);
         ::cfmakeraw(&raw);
-        ::cfsetspeed(&raw, B38400);
+        ::cfsetspeed(&raw, speedOf(baud));
         ::tcsetattr(m_slave.get(), TCSANOW, &raw);
         setNonBlocking(m_master.get());
 
@@ -231,7 +243,7 @@ public:
         if (options.logPath)
             m_transcript = std::make_unique<Transcript>(*options.logPath);
         if (options.ptyLink) {
-            m_pty = std::make_unique<PtyLine>(*options.ptyLink);
+            m_pty = std::make_unique<PtyLine>(*options.ptyLink, options.baud);
             m_peers.emplace_back(m_pty->takeMaster(), m_pty.get());
             std::printf("vantrel-sim: serial line %s -> %s\n", options.ptyLink->c_str(), m_pty->slavePath().c_str());
         }

@@ -33,6 +33,12 @@ TEST(SerialLineTest, WrongBaudGarblesDeterministically)
     }
 }
 
+TEST(SerialLineTest, HungUpOrUnknownSpeedLetsNothingThrough)
+{
+    EXPECT_EQ(passOverLine("IDN?\n", {0, 8}, {kInstrumentBaud, 8}), "");
+    EXPECT_EQ(passOverLine("IDN?\n", {kInstrumentBaud, 8}, {0, 8}), "");
+}
+
 TEST(SerialLineTest, LineTimeIsTenBitsPerByte)
 {
     EXPECT_EQ(lineTime(48, 38400), std::chrono::microseconds(12500));
