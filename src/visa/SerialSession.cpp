@@ -44,10 +44,11 @@ std::unique_ptr<SerialSession> SerialSession::open(const std::string& device) {
     QSerialPort& port = session->m_port;
     port.setPortName(QString::fromStdString(device));
     if (port.open(QIODevice::ReadWrite)) {
-        port.setDataBits(QSerialPort::Data8);
-        port.setParity(QSerialPort::NoParity);
-        port.setStopBits(QSerialPort::OneStop);
-        port.setFlowControl(QSerialPort::NoFlowControl);
+        const bool framed = port.setDataBits(QSerialPort::Data8) && port.setParity(QSerialPort::NoParity) &&
+                            port.setStopBits(QSerialPort::OneStop) && port.setFlowControl(QSerialPort::NoFlowControl);
+        if (!framed) // the session (and with it the port) closes on the way out
+            throw Error("Cannot set up " + device + " as 8 data bits, no parity, one stop bit: " +
+                        port.errorString().toStdString());
         requestLowLatency(static_cast<int>(port.handle()), device);
         return session;
     }
