@@ -71,7 +71,6 @@ IOClass::IOClass(Surroundings surroundings) : m_surroundings(std::move(surroundi
 // --- failure report -------------------------------------------------------
 
 void IOClass::reportFailure(const std::string& description) {
-    m_strLastFailure = description;
     if (!bErrorFlag)
         return;
     if (m_surroundings.dialogs)
@@ -139,16 +138,13 @@ bool IOClass::VISAOpen() {
         return false;
 
     m_bVisaOpened = true;
-    m_strLastFailure.clear();
     if (!GetID().empty())
         return true;
 
-    // Taken before the close, whose own failure would replace it.
-    const std::string why = m_strLastFailure.empty()
-                                ? "The instrument at " + m_strResource + " gave an empty answer to the identity query IDN?."
-                                : m_strLastFailure;
+    // A failed transfer inside GetID has been reported there already, which cleared the
+    // flag; a box still due here means the instrument answered, but with nothing.
     if (runReported([this] { VISAClose(); }))
-        reportFailure(why);
+        reportFailure("The instrument at " + m_strResource + " gave an empty answer to the identity query IDN?.");
     return false;
 }
 

@@ -72,8 +72,8 @@ public:
 private:
     void SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::int32_t unused);
 
-    // The failure report: remembers the description, shows it in the "Error"
-    // box while bErrorFlag is set, then clears the flag.
+    // The failure report: shows the description in the "Error" box while
+    // bErrorFlag is set, then clears the flag.
     void reportFailure(const std::string& description);
     // Runs one step, reporting any failure it raises; true when it succeeded.
     bool runReported(const std::function<void()>& step);
@@ -89,7 +89,6 @@ private:
     std::string m_strResource;
     std::int32_t m_lReadCount = 255;
     bool m_bAcMessage = true;
-    std::string m_strLastFailure; // description of the last failure, for the identity check in VISAOpen
 };
 
 } // namespace instrument
