@@ -27,7 +27,8 @@ std::string usageText()
 
 Simulates the Orvane three-channel DC source: it answers the instrument's
 command lines (IDN?, VSET, OUTPut, RANGeset, SAMP, *RST, I?, VSET?, ...)
-until it receives SIGINT or SIGTERM.
+until it receives SIGINT or SIGTERM. Once serving it prints one line per
+endpoint on stdout ("vantrel-sim: listening on 127.0.0.1:PORT").
 
 Where the instrument is reached (at least one; both may be given):
   --pty LINK          create a pseudo-terminal and a symlink LINK to it, so the
