@@ -4,6 +4,8 @@ namespace forms {
 
 Timer::Timer(QObject* parent) : QObject(parent)
 {
+    // Coarse timers may fire up to 5% late; the blink phases should not drift.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &Timer::tick);
 }
 

@@ -31,6 +31,10 @@ QFont windowFont(const QString& wineFontDir)
         family = QStringLiteral("Tahoma");
     else
         family = wineTahomaFamily(wineFontDir);
+    // Narrow enough for captions measured in Tahoma; the plain desktop
+    // sans is often too wide for the fixed control sizes.
+    if (family.isEmpty() && QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Condensed")))
+        family = QStringLiteral("DejaVu Sans Condensed");
 
     QFont font = family.isEmpty() ? QFontDatabase::systemFont(QFontDatabase::GeneralFont) : QFont(family);
     font.setPointSizeF(kPointSize);

@@ -18,6 +18,8 @@ TEST(WindowFontTest, EightAndAQuarterPointRegular)
     EXPECT_FALSE(font.italic());
     if (tahomaInstalled())
         EXPECT_EQ(font.family(), QStringLiteral("Tahoma"));
+    else if (QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Condensed")))
+        EXPECT_EQ(font.family(), QStringLiteral("DejaVu Sans Condensed"));
     else
         EXPECT_EQ(font.family(), QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
 }

@@ -1,0 +1,120 @@
+// vantrel: the program's entry. Wiring only: options, the display, the
+// resource managers, message boxes and the program end, then the main window.
+#include "forms/MessageBoxDialogs.h"
+#include "forms/ProgramIcon.h"
+#include "panel/MainForm.h"
+#include "sim/SimulatedResourceManager.h"
+#include "visa/ResourceManagers.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vantrel [--simulate]\n"
+    "  --simulate  run on simulated instruments (a serial and a GPIB DC source)\n"
+    "              instead of the VISA resource managers\n";
+
+constexpr const char* kNoDisplay =
+    "vantrel: no display can be opened; to run without a desktop use: xvfb-run -a build/vantrel --simulate\n";
+
+struct Options {
+    bool simulate = false;
+    bool help = false;
+};
+
+std::optional<Options> parseOptions(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--simulate")
+            options.simulate = true;
+        else if (arg == "--help" || arg == "-h")
+            options.help = true;
+        else
+            return std::nullopt;
+    }
+    return options;
+}
+
+bool environmentNamesADisplay()
+{
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// While the toolkit connects to the display, its complaints are held back:
+// a display that cannot be opened ends in one line of ours, not in the
+// toolkit's fatal message and an abort.
+QStringList g_heldMessages;
+QtMessageHandler g_defaultHandler = nullptr;
+
+void startupMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtFatalMsg) {
+        std::fputs(kNoDisplay, stderr);
+        std::fflush(nullptr);
+        std::_Exit(EXIT_FAILURE);
+    }
+    g_heldMessages.append(message);
+}
+
+void releaseHeldMessages()
+{
+    qInstallMessageHandler(g_defaultHandler);
+    for (const QString& message : std::as_const(g_heldMessages))
+        qWarning("%s", qPrintable(message));
+    g_heldMessages.clear();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::optional<Options> options = parseOptions(argc, argv);
+    if (!options) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (!environmentNamesADisplay()) {
+        std::fputs(kNoDisplay, stderr);
+        return EXIT_FAILURE;
+    }
+
+    g_defaultHandler = qInstallMessageHandler(startupMessageHandler);
+    QApplication app(argc, argv);
+    releaseHeldMessages();
+    app.setWindowIcon(forms::programIcon());
+
+    forms::MessageBoxDialogs dialogs;
+    bool started = false;
+    instrument::Surroundings surroundings;
+    surroundings.dialogs = &dialogs;
+    // The program ends at once: no further window event, no return into a
+    // running acquisition. Nothing is saved, so nothing needs unwinding.
+    surroundings.endProgram = [&started] {
+        std::fflush(nullptr);
+        std::_Exit(started ? EXIT_SUCCESS : EXIT_FAILURE);
+    };
+    if (options->simulate)
+        surroundings.resourceManagers = [](const std::string&) { return sim::createSimulatedResourceManager(); };
+    else
+        surroundings.resourceManagers = [](const std::string& name) { return visa::createResourceManager(name); };
+
+    panel::MainForm window(std::move(surroundings),
+                           options->simulate ? panel::ResourceMode::Simulation : panel::ResourceMode::Hardware);
+    window.show();
+    started = true;
+    return app.exec();
+}

@@ -1,0 +1,164 @@
+#include "panel/MainForm.h"
+
+#include "forms/BackColor.h"
+
+#include <QCloseEvent>
+
+#include <exception>
+
+namespace panel {
+
+namespace {
+
+const QString kCaption = QStringLiteral("Quendel Orvane Vantrel Utility");
+const QString kSimulationSuffix = QStringLiteral(" (simulation)");
+const QString kNoResource = QStringLiteral("No Resource");
+const QString kSerialAdvice = QStringLiteral("Please set the RS232C baud rate of [Orvane] as 38400bps.");
+
+constexpr int kTimer1IntervalMs = 1000;
+constexpr int kTimer2IntervalMs = 500;
+constexpr int kTimer3IntervalMs = 500;
+constexpr std::int32_t kSamplesPerSweep = 100;
+constexpr std::int32_t kFastPauseMs = 50;
+
+} // namespace
+
+MainForm::MainForm(instrument::Surroundings surroundings, ResourceMode mode, QWidget* parent)
+    : QMainWindow(parent), m_surroundings(std::move(surroundings))
+{
+    m_ui.build(*this);
+    setWindowTitle(mode == ResourceMode::Simulation ? kCaption + kSimulationSuffix : kCaption);
+
+    connect(m_ui.end_program, &QAction::triggered, this, &MainForm::end_program_Click);
+    connect(m_ui.Ver, &QAction::triggered, this, &MainForm::Ver_Click);
+}
+
+MainForm::~MainForm()
+{
+    // The About dialog has no owner; it goes with the program.
+    delete m_frmAbout.data();
+}
+
+bool MainForm::Form_Load()
+{
+    if (m_bLoaded)
+        return !m_bProgramEnded;
+    m_bLoaded = true;
+
+    instrument::Surroundings forInstrument = m_surroundings;
+    forInstrument.alarm = this;
+    // When the instrument object gives up (no resource manager) it ends the
+    // program; note it, so the window never shows even if the end returns.
+    forInstrument.endProgram = [this] { endProgram(); };
+    m_IO = std::make_unique<instrument::IOClass>(std::move(forInstrument));
+    if (m_bProgramEnded)
+        return false;
+
+    m_bDataValid = false;
+    m_bMeasuring = false;
+
+    connect(m_ui.VISAResorceCombo, &forms::DropDownComboBox::dropDown, this, &MainForm::VISAResorceCombo_DropDown);
+    VISAResorceCombo_DropDown();
+
+    // Interval first, then stop: whatever the timers were, none runs now.
+    m_Timer1.setInterval(kTimer1IntervalMs);
+    m_Timer1.setEnabled(false);
+    m_Timer2.setInterval(kTimer2IntervalMs);
+    m_Timer2.setEnabled(false);
+    m_Timer3.setInterval(kTimer3IntervalMs);
+    m_Timer3.setEnabled(false);
+
+    m_lSampleCount = kSamplesPerSweep;
+    m_lSleepMs = kFastPauseMs;
+
+    tabpriority();
+    return true;
+}
+
+void MainForm::setVisible(bool visible)
+{
+    if (visible && !Form_Load())
+        return;
+    QMainWindow::setVisible(visible);
+}
+
+void MainForm::tabpriority() {}
+
+void MainForm::showAlarm(const std::string& text, std::uint32_t backgroundBgr)
+{
+    m_ui.textalm->setText(QString::fromStdString(text));
+    forms::setBackColor(*m_ui.textalm, backgroundBgr);
+    m_ui.textalm->setVisible(true);
+}
+
+void MainForm::VISAResorceCombo_DropDown()
+{
+    forms::DropDownComboBox& combo = *m_ui.VISAResorceCombo;
+    combo.clear();
+
+    std::optional<std::vector<std::string>> found;
+    try {
+        found = m_IO->VISAFindRes();
+    } catch (const std::exception&) {
+        // A failed search is reported nowhere: it reads as "nothing found".
+        found.reset();
+    }
+    if (!found || found->empty()) {
+        combo.setEditText(kNoResource);
+        return;
+    }
+
+    for (const std::string& resource : *found)
+        combo.addItem(QString::fromStdString(resource));
+    combo.setCurrentIndex(combo.count() - 1);
+
+    m_ui.cmdComopen->setToolTip(combo.currentText().contains(QStringLiteral("ASRL")) ? kSerialAdvice : QString());
+}
+
+void MainForm::Ver_Click()
+{
+    if (!m_frmAbout)
+        m_frmAbout = new forms::frmAbout(nullptr);
+    m_frmAbout->show();
+    m_frmAbout->raise();
+    m_frmAbout->activateWindow();
+}
+
+void MainForm::end_program_Click()
+{
+    shutDown();
+}
+
+void MainForm::Form_Unload()
+{
+    shutDown();
+}
+
+void MainForm::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void MainForm::shutDown()
+{
+    if (m_bProgramEnded)
+        return;
+    if (m_IO) {
+        try {
+            m_IO->VISAClose();
+        } catch (const std::exception&) {
+            // A session that fails to close must not keep the program alive.
+        }
+    }
+    endProgram();
+}
+
+void MainForm::endProgram()
+{
+    m_bProgramEnded = true;
+    if (m_surroundings.endProgram)
+        m_surroundings.endProgram();
+}
+
+} // namespace panel

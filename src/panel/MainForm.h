@@ -1,0 +1,83 @@
+#pragma once
+
+#include "forms/MainFormLayout.h"
+#include "forms/Timer.h"
+#include "forms/frmAbout.h"
+#include "instrument/IOClass.h"
+#include "instrument/Surroundings.h"
+#include "scope/SampleBuffer.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <cstdint>
+#include <memory>
+
+namespace panel {
+
+// Which resource managers the program runs on; the caption tells the user.
+enum class ResourceMode { Hardware, Simulation };
+
+// The main window: the program's state and the handlers of its controls.
+// Loading it starts the program, unloading it ends the program.
+class MainForm : public QMainWindow, public instrument::AlarmDisplay {
+    Q_OBJECT
+public:
+    // The surroundings' resource managers, message boxes and program end are
+    // handed to the instrument object; the window itself is its alarm display.
+    explicit MainForm(instrument::Surroundings surroundings, ResourceMode mode = ResourceMode::Hardware,
+                      QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    // Load event, run once before the window first shows (showing loads it).
+    // Returns false when loading ended the program; the window then never shows.
+    bool Form_Load();
+    void setVisible(bool visible) override;
+
+    // Public hook without effect, kept as the last step of start-up.
+    void tabpriority();
+
+    // textalm on the scope picture.
+    void showAlarm(const std::string& text, std::uint32_t backgroundBgr) override;
+
+    const forms::MainFormLayout& controls() const { return m_ui; }
+    forms::Timer& Timer1() { return m_Timer1; }
+    forms::Timer& Timer2() { return m_Timer2; }
+    forms::Timer& Timer3() { return m_Timer3; }
+    forms::frmAbout* aboutDialog() const { return m_frmAbout; }
+
+public slots:
+    void end_program_Click();
+    void Ver_Click();
+    void VISAResorceCombo_DropDown();
+
+protected:
+    // Unload event: closing the window by any means.
+    void closeEvent(QCloseEvent* event) override;
+    void Form_Unload();
+
+    // Window state.
+    std::unique_ptr<instrument::IOClass> m_IO;
+    scope::SampleBuffer m_dbCurData;
+    std::int32_t m_lSampleCount = 0;
+    bool m_bDataValid = false;
+    bool m_bMeasuring = false;
+    std::int32_t m_lLastIndex = 0;
+    std::int32_t m_lSleepMs = 0;
+
+private:
+    // Closes the session and ends the program; runs once.
+    void shutDown();
+    void endProgram();
+
+    instrument::Surroundings m_surroundings;
+    forms::MainFormLayout m_ui;
+    forms::Timer m_Timer1;
+    forms::Timer m_Timer2;
+    forms::Timer m_Timer3;
+    QPointer<forms::frmAbout> m_frmAbout;
+    bool m_bLoaded = false;
+    bool m_bProgramEnded = false;
+};
+
+} // namespace panel
