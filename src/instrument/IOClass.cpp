@@ -217,7 +217,14 @@ void IOClass::SetValtage(std::int32_t lChindx, double dbValtage) {
 }
 
 void IOClass::SetValtageChar(std::int32_t lChindx, const std::string& StValtage) {
-    SetString(ChannelCommandGenHelper("VSET", lChindx, " " + StValtage));
+    // The text goes out unchanged, but a line end inside it would make the instrument
+    // run whatever follows as a command of its own.
+    if (runReported([&] {
+            if (StValtage.find_first_of("\r\n") != std::string::npos)
+                failConversion("The voltage text \"" + printableText(StValtage) +
+                               "\" holds a line end and was not sent to the instrument.");
+        }))
+        SetString(ChannelCommandGenHelper("VSET", lChindx, " " + StValtage));
 }
 
 void IOClass::SetValtageCHArray(const BoundedArray<double>& dbValtage) {
@@ -280,7 +287,7 @@ bool IOClass::queryTruthValue(const std::string& query) {
         if (!truth)
             failConversion(reply.empty() ? "The instrument gave no answer to " + query + "."
                                          : "The instrument's answer to " + query + " is not a truth value: \"" +
-                                               printableReply(reply) + "\" (expected 0, 1, true or false).");
+                                               printableText(reply) + "\" (expected 0, 1, true or false).");
         value = *truth;
     });
     return value;
@@ -309,7 +316,7 @@ Readback IOClass::readThreeFields(const std::string& query, bool watchAlarms) {
                                              : "The instrument's answer to " + query + " holds " +
                                                    std::to_string(fields.size()) +
                                                    " of the three channel values (index out of range): \"" +
-                                                   printableReply(reply) + "\".");
+                                                   printableText(reply) + "\".");
             const std::string& field = fields[channel];
             values[channel] = StringConverter::StrToDbl(field);
             if (!watchAlarms)

@@ -83,7 +83,7 @@ std::optional<bool> parseTruthValue(const std::string& reply) {
     return std::nullopt;
 }
 
-std::string printableReply(const std::string& reply) {
+std::string printableText(const std::string& reply) {
     std::string text = reply;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();

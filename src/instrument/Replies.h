@@ -16,8 +16,8 @@ std::vector<std::string> splitReplyFields(const std::string& reply);
 // false in any letter case. Anything else gives nothing.
 std::optional<bool> parseTruthValue(const std::string& reply);
 
-// The reply as it may appear inside an error message: the line end removed,
-// control characters shown as C escapes so a garbled reply stays readable.
-std::string printableReply(const std::string& reply);
+// An instrument text as it may appear inside an error message: the line end removed,
+// other control characters shown as \xNN so a garbled reply stays readable.
+std::string printableText(const std::string& reply);
 
 } // namespace instrument

@@ -148,6 +148,17 @@ TEST(IOClassVoltage, NonFiniteVoltagesAreRefusedBeforeSending) {
     EXPECT_EQ(bench.dialogs.shown[0].text, "The voltage nan cannot be sent to the instrument: it is not a finite number.");
 }
 
+TEST(IOClassVoltage, TextWithALineEndIsNotSent) {
+    Bench bench;
+    bench.openInstrument();
+    bench.io.SetValtageChar(1, "1\nOUTPut 1");
+    bench.io.SetValtageChar(1, "1\r");
+    EXPECT_TRUE(bench.script.log.empty());
+    ASSERT_EQ(bench.dialogs.shown.size(), 1u);
+    EXPECT_EQ(bench.dialogs.shown[0].text,
+              "The voltage text \"1\\x0AOUTPut 1\" holds a line end and was not sent to the instrument.");
+}
+
 TEST(IOClassHelpers, NoTrafficOperations) {
     Bench bench;
     bench.openInstrument();
