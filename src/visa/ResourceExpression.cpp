@@ -133,7 +133,6 @@ private:
             }
             node->ranges.emplace_back(from, to);
         }
-        if (node->ranges.empty()) fail("empty '[]'");
         return node;
     }
 
