@@ -2,6 +2,7 @@
 // resource managers, message boxes and the program end, then the main window.
 #include "forms/MessageBoxDialogs.h"
 #include "forms/ProgramIcon.h"
+#include "forms/WindowFont.h"
 #include "panel/MainForm.h"
 #include "sim/SimulatedResourceManager.h"
 #include "visa/ResourceManagers.h"
@@ -96,6 +97,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     releaseHeldMessages();
     app.setWindowIcon(forms::programIcon());
+    app.setFont(forms::windowFont()); // message boxes too
 
     forms::MessageBoxDialogs dialogs;
     bool started = false;
