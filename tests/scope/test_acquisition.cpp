@@ -1,6 +1,5 @@
 #include "scope/AcquisitionLoop.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTest>
 #include <QTimer>
@@ -20,13 +19,6 @@ using Reading = std::array<double, 3>;
 
 // Hang guard only: every wait here normally ends within a few event-loop passes.
 constexpr int kWaitMs = 5000;
-
-// Runs something after the current step has returned to the event loop, the
-// way a click queued during a sample is handled.
-void later(std::function<void()> fn)
-{
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
-}
 
 Reading nth(int k)
 {
@@ -111,6 +103,12 @@ struct Rig {
     {
         return {buffer.at(1, s), buffer.at(2, s), buffer.at(3, s)};
     }
+    // Runs fn after the current step has returned to the event loop, the way
+    // a click queued during a sample is handled; dropped with the rig.
+    void later(std::function<void()> fn)
+    {
+        QMetaObject::invokeMethod(&loop, std::move(fn), Qt::QueuedConnection);
+    }
     bool waitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, kWaitMs); }
     bool waitForReads(int n) { return waitFor([&] { return reads >= n; }); }
     bool waitForSweeps(std::size_t n) { return waitFor([&] { return timeBases.size() >= n; }); }
@@ -146,7 +144,7 @@ TEST(Acquisition, EachSampleSleepsReadsTestsStoresRedrawsThenHandlesEvents)
     rig.duringRedraw = [&](std::int32_t slot) {
         EXPECT_EQ(slot, rig.reads) << "redrawn before the store";
         EXPECT_EQ(rig.slot(slot), nth(slot));
-        later([&] { rig.calls.push_back("events"); });
+        rig.later([&] { rig.calls.push_back("events"); });
     };
     rig.loop.start();
     ASSERT_TRUE(rig.waitForSweeps(1));
@@ -201,7 +199,7 @@ TEST(Acquisition, StopAfterASampleKeepsTheSweepPositionAndReadsNothing)
     rig.stopAfterSweeps = 1;
     rig.duringRedraw = [&](std::int32_t slot) {
         if (slot == 2)
-            later([&] { rig.measuring = false; }); // a Stop click queued during the sample
+            rig.later([&] { rig.measuring = false; }); // a Stop click queued during the sample
     };
     rig.loop.start();
     ASSERT_TRUE(rig.waitFor([&] { return rig.loop.isPaused(); }));
@@ -254,7 +252,7 @@ TEST(Acquisition, ResumeWhileRunningStartsNoSecondAcquisition)
 
     rig.stopAfterSweeps = 2;
     rig.duringRead = [&](int) { rig.loop.resume(); };
-    rig.duringRedraw = [&](std::int32_t) { later([&] { rig.loop.resume(); }); };
+    rig.duringRedraw = [&](std::int32_t) { rig.later([&] { rig.loop.resume(); }); };
     rig.loop.start();
     ASSERT_TRUE(rig.waitForSweeps(2));
     QTest::qWait(20);
@@ -361,7 +359,7 @@ TEST(Acquisition, AReopenForgetsThePreviousReading)
     bool reopened = false;
     rig.duringRedraw = [&](std::int32_t) {
         if (!std::exchange(reopened, true))
-            later([&] { rig.loop.start(); }); // closed and opened again after the first sample
+            rig.later([&] { rig.loop.start(); }); // closed and opened again after the first sample
     };
     rig.loop.start();
     ASSERT_TRUE(rig.waitForSweeps(1));
