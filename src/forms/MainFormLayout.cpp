@@ -24,6 +24,11 @@ void MainFormLayout::build(QMainWindow& window)
     // cannot name.
     setBackColor(*textalm, window.palette().color(QPalette::Button));
 
+    // The picture's text boxes are placed from its inner area, inside its border.
+    const QPoint innerOrigin = WavePic->contentsRect().topLeft();
+    for (QLineEdit* box : {textalm, txtTimeUnits, txtTime})
+        box->move(box->pos() + innerOrigin);
+
     // A lamp sits in front of its button; clicks go through to the button.
     for (QFrame* lamp : {piccmdComopen, picMesCommand, picOutputon_off})
         lamp->setAttribute(Qt::WA_TransparentForMouseEvents);

@@ -71,6 +71,16 @@ bool MainForm::Form_Load()
     m_lSampleCount = kSamplesPerSweep;
     m_lSleepMs = kFastPauseMs;
 
+    // The picture draws from the window's state whenever it is redrawn.
+    m_ui.WavePic->setStateProvider([this] {
+        return scope::DisplayState{&m_dbCurData,
+                                   m_lSampleCount,
+                                   m_bDataValid,
+                                   m_lLastIndex,
+                                   m_ui.chkRoll->isChecked() ? 1 : 0,
+                                   m_ui.chkRang->isChecked() ? 1 : 0};
+    });
+
     tabpriority();
     return true;
 }
