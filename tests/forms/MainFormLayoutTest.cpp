@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -245,6 +246,26 @@ TEST_F(MainFormLayoutTest, MenusWithTheirAccessKeys)
     ASSERT_EQ(ui.help->actions().size(), 1);
     EXPECT_EQ(ui.help->actions()[0], ui.Ver);
     EXPECT_EQ(ui.Ver->text(), QStringLiteral("&About..."));
+}
+
+TEST_F(MainFormLayoutTest, AccessKeysReachTheMenuItems)
+{
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const std::tuple<Qt::Key, QMenu*, Qt::Key, QAction*> cases[] = {
+        {Qt::Key_F, ui.file, Qt::Key_X, ui.end_program},
+        {Qt::Key_H, ui.help, Qt::Key_A, ui.Ver},
+    };
+    for (const auto& [menuKey, menu, itemKey, action] : cases) {
+        QSignalSpy triggered(action, &QAction::triggered);
+        QTest::keyClick(&window, menuKey, Qt::AltModifier);
+        ASSERT_TRUE(QTest::qWaitFor([menu = menu] { return menu->isVisible(); }, 5000))
+            << menu->objectName().toStdString();
+        QTest::keyClick(menu, itemKey);
+        EXPECT_EQ(triggered.count(), 1) << action->objectName().toStdString();
+        EXPECT_FALSE(menu->isVisible());
+    }
 }
 
 // The named control that holds the focus (an editable combo box passes its
