@@ -58,13 +58,13 @@ const Placement kPlacements[] = {
     {"Text2", "centralwidget", 6540, 8880, 975, 270},
 };
 
-struct LineSpec {
+struct LinePlacement {
     const char* name;
     int x1, y1, x2;         // twips; every line is horizontal
     std::uint32_t colorBgr; // 0x00BBGGRR
 };
 
-const LineSpec kLines[] = {
+const LinePlacement kLines[] = {
     {"Line2", 120, 1320, 5220, 0x00C0C0C0},
     {"Line3", 120, 1740, 5220, 0x00C0C0C0},
     {"Line1_0", 1305, 1530, 1995, 0x000000FF},
@@ -102,7 +102,7 @@ TEST_F(MainFormLayoutTest, EveryControlSitsInItsContainerAtItsPlace)
 
 TEST_F(MainFormLayoutTest, LinesRunBetweenTheirEndPointsInTheirColours)
 {
-    for (const LineSpec& line : kLines) {
+    for (const LinePlacement& line : kLines) {
         QWidget* widget = control(line.name);
         ASSERT_NE(widget, nullptr);
         EXPECT_EQ(widget->parentWidget()->objectName(), QStringLiteral("frmControl")) << line.name;
