@@ -28,7 +28,7 @@ struct Faults {
 
 // Everything that makes one simulated instrument differ from the default one.
 struct InstrumentSettings {
-    std::array<double, kChannelCount> loadOhms{50.0, 200.0, 300.0};
+    std::array<double, kChannelCount> loadOhms{40.0, 200.0, 300.0};
     std::array<std::optional<double>, kChannelCount> ocpLimitMa{}; // none: never trips
     Faults faults;
 };

@@ -211,7 +211,7 @@ TEST_F(IOClassOverSimulatorTest, CurrentsFollowVoltageOverLoad)
     const std::array<double, 3> usual{kCh1Tolerance, kSmallTolerance, kSmallTolerance};
     const LoadCase cases[] = {
         // Power-on voltages 5, 3, 3 V into the default 50, 200, 300 ohm.
-        {"default loads", {}, [](IOClass& io) { io.Output(true); }, {100, 15, 10}, usual},
+        {"default loads", {}, [](IOClass& io) { io.Output(true); }, {125, 15, 10}, usual},
         {"given loads",
          {"--load", "1=100", "--load", "2=150", "--load", "3=400"},
          [](IOClass& io) {
@@ -221,7 +221,7 @@ TEST_F(IOClassOverSimulatorTest, CurrentsFollowVoltageOverLoad)
          },
          {50, 20, 15},
          usual},
-        // 100 mA on the 10 mA range reads OVER, which the link turns into 300.
+        // 125 mA on the 10 mA range reads OVER, which the link turns into 300.
         {"over range", {}, [](IOClass& io) {
              io.RengeChangeCH1(0);
              io.Output(true);

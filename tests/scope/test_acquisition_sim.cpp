@@ -89,13 +89,13 @@ TEST(AcquisitionWithSimulator, StoresTheChannelCurrentsOfEverySample)
 {
     SimulatedWindow window({});
     ASSERT_TRUE(window.opened);
-    window.io.Output(true); // 5 V on 50 ohm, 3 V on 200 ohm, 3 V on 300 ohm
+    window.io.Output(true); // 5 V on 40 ohm, 3 V on 200 ohm, 3 V on 300 ohm
 
     ASSERT_TRUE(window.runOneSweep());
     EXPECT_EQ(window.reads, 5);
     for (int s = 1; s <= 5; ++s) {
         SCOPED_TRACE(s);
-        EXPECT_NEAR(window.slot(s)[0], 100.0, 1e-9);
+        EXPECT_NEAR(window.slot(s)[0], 125.0, 1e-9);
         EXPECT_NEAR(window.slot(s)[1], 15.0, 1e-9);
         EXPECT_NEAR(window.slot(s)[2], 10.0, 1e-9);
     }

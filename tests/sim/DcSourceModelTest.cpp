@@ -49,8 +49,8 @@ TEST_F(ModelTest, AnswersEveryCommandOfTheProtocol)
                     {"I?\n", "0.000,0.000,0.000\n"},
                     {"OUTPut 1\n", std::nullopt},
                     {"OUTP?\n", "1\n"},
-                    {"I?\n", "100.000,15.000,10.000\n"},
-                    {"I1?\n", "100.000\n"},
+                    {"I?\n", "125.000,15.000,10.000\n"},
+                    {"I1?\n", "125.000\n"},
                     {"I2?\n", "15.000\n"},
                     {"I3?\n", "10.000\n"},
                     {"VSET1 2.5\n", std::nullopt},
@@ -61,7 +61,7 @@ TEST_F(ModelTest, AnswersEveryCommandOfTheProtocol)
                     {"VSET?\n", "1.000,2.000,3.000\n"},
                     {"VSET ,4.5,6.5\n", std::nullopt},
                     {"VSET?\n", "1.000,4.500,6.500\n"},
-                    {"I?\n", "20.000,22.500,21.667\n"},
+                    {"I?\n", "25.000,22.500,21.667\n"},
                     {"RANGeset 0\n", std::nullopt},
                     {"RANG?\n", "0\n"},
                     {"SAMP 1\n", std::nullopt},
@@ -124,7 +124,7 @@ TEST_F(ModelTest, OverCurrentTripsTheOutputUntilTheNextOutputCommand)
                     {"OUTPut 0\n", std::nullopt},
                     {"I?\n", "0.000,0.000,0.000\n"},
                     {"OUTPut 1\n", std::nullopt},
-                    {"I?\n", "100.000,5.000,10.000\n"}, // 5 mA is below the limit
+                    {"I?\n", "125.000,5.000,10.000\n"}, // 5 mA is below the limit
                     {"VSET2 2.5\n", std::nullopt},       // 12.5 mA trips again
                     {"I?\n", "0.000,CH2 OCP,0.000\n"},
                     {"OUTPut 1\n", std::nullopt},        // released, but still above the limit
@@ -135,12 +135,12 @@ TEST_F(ModelTest, OverCurrentTripsTheOutputUntilTheNextOutputCommand)
 TEST_F(ModelTest, ChannelWithoutLimitNeverTripsAndReadsOverAboveFullScale)
 {
     InstrumentSettings settings;
-    settings.ocpLimitMa[0] = 150.0;
+    settings.ocpLimitMa[0] = 170.0;
     auto model = makeModel(settings);
     play(model, {
                     {"VSET 6.5,6.5,6.5\n", std::nullopt},
                     {"OUTPut 1\n", std::nullopt},
-                    {"I?\n", "130.000,OVER,21.667\n"}, // CH2 32.5 mA > 30 mA full scale, no limit
+                    {"I?\n", "162.500,OVER,21.667\n"}, // CH2 32.5 mA > 30 mA full scale, no limit
                     {"OUTP?\n", "1\n"},
                 });
 }
@@ -161,10 +161,10 @@ TEST_F(ModelTest, Ch1FullScaleFollowsTheRange)
         const char* reading;
     };
     const Case cases[] = {
-        {"RANGeset 1\n", "VSET1 5\n", "100.000\n"},
-        {"RANGeset 1\n", "VSET1 6.5\n", "130.000\n"},
-        {"RANGeset 0\n", "VSET1 0.5\n", "10.000\n"}, // exactly full scale is still a reading
-        {"RANGeset 0\n", "VSET1 0.51\n", "OVER\n"},
+        {"RANGeset 1\n", "VSET1 5\n", "125.000\n"},
+        {"RANGeset 1\n", "VSET1 6.5\n", "162.500\n"},
+        {"RANGeset 0\n", "VSET1 0.4\n", "10.000\n"}, // exactly full scale is still a reading
+        {"RANGeset 0\n", "VSET1 0.41\n", "OVER\n"},
         {"RANGeset 0\n", "VSET1 5\n", "OVER\n"},
     };
     for (const auto& c : cases) {
@@ -178,9 +178,9 @@ TEST_F(ModelTest, NoiseIsATenthPercentOfFullScale)
 {
     m_noise = 1.0;
     auto model = makeModel();
-    play(model, {{"OUTPut 1\n", std::nullopt}, {"I?\n", "100.200,15.030,10.030\n"}});
+    play(model, {{"OUTPut 1\n", std::nullopt}, {"I?\n", "125.200,15.030,10.030\n"}});
     m_noise = -1.0;
-    EXPECT_EQ(model.handle("I?\n"), "99.800,14.970,9.970\n");
+    EXPECT_EQ(model.handle("I?\n"), "124.800,14.970,9.970\n");
 }
 
 TEST_F(ModelTest, TimedTripFiresOnceWhenTheOutputIsOnAfterItsDelay)
@@ -195,7 +195,7 @@ TEST_F(ModelTest, TimedTripFiresOnceWhenTheOutputIsOnAfterItsDelay)
                     {"I?\n", "0.000,0.000,CH3 OCP\n"},
                     {"OUTP?\n", "0\n"},
                     {"OUTPut 1\n", std::nullopt},
-                    {"I?\n", "100.000,15.000,10.000\n"},
+                    {"I?\n", "125.000,15.000,10.000\n"},
                 });
 }
 
@@ -206,7 +206,7 @@ TEST_F(ModelTest, TimedTripWaitsForItsDelay)
     auto model = makeModel(settings);
     play(model, {{"OUTPut 1\n", std::nullopt}});
     m_now = milliseconds(1999);
-    EXPECT_EQ(model.handle("I1?\n"), "100.000\n");
+    EXPECT_EQ(model.handle("I1?\n"), "125.000\n");
     m_now = milliseconds(2000);
     EXPECT_EQ(model.handle("I1?\n"), "CH1 OCP\n");
 }
@@ -227,7 +227,7 @@ TEST_F(ModelTest, FaultsShapeTheReplies)
           {"VSET?\n", "5.000,3.000\n"},
           {"I2?\n", "0.000\n"}}},
         {"over on CH2", [](InstrumentSettings& s) { s.faults.over[1] = true; },
-         {{"I?\n", "0.000,OVER,0.000\n"}, {"OUTPut 1\n", std::nullopt}, {"I?\n", "100.000,OVER,10.000\n"}}},
+         {{"I?\n", "0.000,OVER,0.000\n"}, {"OUTPut 1\n", std::nullopt}, {"I?\n", "125.000,OVER,10.000\n"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

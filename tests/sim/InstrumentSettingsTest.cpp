@@ -15,7 +15,7 @@ TEST(InstrumentSettingsTest, LoadAndLimitOptionsSetTheirChannel)
     applyLoadOption(settings, "2=150");
     applyLoadOption(settings, "CH3=75.5");
     applyOcpOption(settings, "1=120");
-    EXPECT_EQ(settings.loadOhms, (std::array<double, 3>{50.0, 150.0, 75.5}));
+    EXPECT_EQ(settings.loadOhms, (std::array<double, 3>{40.0, 150.0, 75.5}));
     EXPECT_EQ(settings.ocpLimitMa[0], 120.0);
     EXPECT_FALSE(settings.ocpLimitMa[1]);
     EXPECT_FALSE(settings.ocpLimitMa[2]);

@@ -209,7 +209,7 @@ TEST_F(SimulatedSessionTest, InstrumentKeepsItsStateAcrossSessions)
     second->writeString("VSET?\n");
     EXPECT_EQ(second->readString(255), "1.250,3.000,3.000\n");
     second->writeString("I1?\n");
-    EXPECT_EQ(second->readString(255), "25.000\n");
+    EXPECT_EQ(second->readString(255), "31.250\n");
 
     auto gpib = rm->open(kSimulatedGpibResource, 0, 5000, ""); // a different instrument
     gpib->writeString("OUTP?\n");
