@@ -24,13 +24,37 @@ constexpr std::int32_t kFastPauseMs = 50;
 } // namespace
 
 MainForm::MainForm(instrument::Surroundings surroundings, ResourceMode mode, QWidget* parent)
-    : QMainWindow(parent), m_surroundings(std::move(surroundings))
+    : QMainWindow(parent),
+      m_surroundings(std::move(surroundings)),
+      m_acquisition(scope::SampleTarget{m_dbCurData, m_lLastIndex, m_bDataValid}, acquisitionHooks(), this)
 {
     m_ui.build(*this);
     setWindowTitle(mode == ResourceMode::Simulation ? kCaption + kSimulationSuffix : kCaption);
+    connectHandlers();
+}
 
+void MainForm::connectHandlers()
+{
     connect(m_ui.end_program, &QAction::triggered, this, &MainForm::end_program_Click);
     connect(m_ui.Ver, &QAction::triggered, this, &MainForm::Ver_Click);
+    connect(m_ui.cmdComopen, &QPushButton::clicked, this, &MainForm::cmdComopen_Click);
+    connect(m_ui.MesCommand, &QPushButton::clicked, this, &MainForm::MesCommand_Click);
+    connect(m_ui.cmbSpeed, &QComboBox::activated, this, &MainForm::cmbSpeed_Click);
+    connect(m_ui.cmdOutput, &QPushButton::clicked, this, &MainForm::cmdOutput_Click);
+    // A check box's handler runs for changes made by the program too, and only
+    // when the value really changes.
+    connect(m_ui.chkRang, &QCheckBox::stateChanged, this, &MainForm::chkRang_Click);
+    connect(m_ui.chkSamplingRate, &QCheckBox::stateChanged, this, &MainForm::chkSamplingRate_Click);
+    connect(&m_Timer1, &forms::Timer::tick, this, &MainForm::Timer1_Timer);
+    connect(&m_Timer2, &forms::Timer::tick, this, &MainForm::Timer2_Timer);
+    connect(&m_Timer3, &forms::Timer::tick, this, &MainForm::Timer3_Timer);
+    for (int i = 0; i < 3; ++i) {
+        connect(m_ui.comVoltSet(i), &QPushButton::clicked, this, [this, i] { comVoltSet_Click(i); });
+        m_ui.ChVText(i)->installEventFilter(this);
+    }
+    // Enter or Space on a focused button clicks it, in the main window too.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(true);
 }
 
 MainForm::~MainForm()

@@ -5,6 +5,7 @@
 #include "forms/frmAbout.h"
 #include "instrument/IOClass.h"
 #include "instrument/Surroundings.h"
+#include "scope/AcquisitionLoop.h"
 #include "scope/SampleBuffer.h"
 
 #include <QMainWindow>
@@ -46,15 +47,38 @@ public:
     forms::Timer& Timer3() { return m_Timer3; }
     forms::frmAbout* aboutDialog() const { return m_frmAbout; }
 
+    // Starts the alarm blink; called after every reading that reports over-current.
+    void OCP_process();
+
+    const scope::AcquisitionLoop& acquisition() const { return m_acquisition; }
+
 public slots:
     void end_program_Click();
     void Ver_Click();
     void VISAResorceCombo_DropDown();
 
+    // Connection panel.
+    void cmdComopen_Click();
+    // Acquisition.
+    void MesCommand_Click();
+    void cmbSpeed_Click();
+    // Voltage settings.
+    void comVoltSet_Click(int index);
+    // Output control and over-current watch.
+    void cmdOutput_Click();
+    void chkRang_Click();
+    void chkSamplingRate_Click();
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Timer3_Timer();
+
 protected:
     // Unload event: closing the window by any means.
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void Form_Unload();
+    // Enter in a voltage box hands the focus to that channel's Vset button.
+    void ChVText_KeyPress(int index, int keyCode);
 
     // Window state.
     std::unique_ptr<instrument::IOClass> m_IO;
@@ -66,6 +90,18 @@ protected:
     std::int32_t m_lSleepMs = 0;
 
 private:
+    void connectHandlers();
+    void openSession();
+    void closeSession();
+    void ShowInstrumentState();
+    // Starts acquisition from a cleared buffer at the first slot of a new sweep.
+    void AcquireLoop();
+    scope::AcquisitionHooks acquisitionHooks();
+    void showTimeBase(const scope::TimeBase& timeBase);
+    // The rejected entry snaps back to the instrument's set voltage.
+    void restoreVoltage(int index);
+    bool sessionIndicatedOpen() const;
+
     // Closes the session and ends the program; runs once.
     void shutDown();
     void endProgram();
@@ -75,6 +111,7 @@ private:
     forms::Timer m_Timer1;
     forms::Timer m_Timer2;
     forms::Timer m_Timer3;
+    scope::AcquisitionLoop m_acquisition;
     QPointer<forms::frmAbout> m_frmAbout;
     bool m_bLoaded = false;
     bool m_bProgramEnded = false;

@@ -1,0 +1,91 @@
+// Connection panel: opening and closing the session.
+#include "panel/MainForm.h"
+
+#include "forms/BackColor.h"
+#include "instrument/NumberText.h"
+
+namespace panel {
+
+namespace {
+
+const QString kNoResource = QStringLiteral("No Resource");
+constexpr std::int32_t kBaudRate = 38400;
+
+} // namespace
+
+// The session state lives in the colour of the lamp beside Open/Close.
+bool MainForm::sessionIndicatedOpen() const
+{
+    return forms::backColor(*m_ui.piccmdComopen) != forms::kLampOff;
+}
+
+void MainForm::cmdComopen_Click()
+{
+    if (m_ui.VISAResorceCombo->currentText() == kNoResource)
+        return;
+    if (sessionIndicatedOpen())
+        closeSession();
+    else
+        openSession();
+}
+
+void MainForm::openSession()
+{
+    m_IO->SetBaudRate(kBaudRate);
+    m_IO->SetVISAResouce(m_ui.VISAResorceCombo->currentText().toStdString());
+    if (!m_IO->VISAOpen())
+        return; // the instrument link has told the user why
+
+    forms::setBackColor(*m_ui.piccmdComopen, forms::kLampOn);
+    m_ui.chkSamplingRate->setEnabled(true);
+    m_ui.frmControl->setEnabled(true);
+    m_ui.MesCommand->setEnabled(true);
+    m_bMeasuring = true;
+    forms::setBackColor(*m_ui.picMesCommand, forms::kLampOn);
+    m_ui.txtTime->setVisible(true);
+    m_ui.txtTimeUnits->setVisible(true);
+    m_ui.VISAResorceCombo->setEnabled(false);
+    m_ui.frmFunction->setEnabled(true);
+
+    ShowInstrumentState();
+    AcquireLoop();
+}
+
+void MainForm::closeSession()
+{
+    // First, so that the acquisition takes no further sample.
+    m_bMeasuring = false;
+    try {
+        m_IO->VISAClose();
+    } catch (const std::exception& failure) {
+        // The session is unusable either way: the window goes to its closed
+        // state so the user can open again, and the reason stays readable on
+        // the Open/Close button.
+        m_ui.cmdComopen->setToolTip(QStringLiteral("Closing the session failed: %1").arg(QString::fromUtf8(failure.what())));
+    }
+
+    forms::setBackColor(*m_ui.piccmdComopen, forms::kLampOff);
+    m_ui.frmControl->setEnabled(false);
+    m_ui.MesCommand->setEnabled(false);
+    forms::setBackColor(*m_ui.picMesCommand, forms::kLampOff);
+    m_ui.VISAResorceCombo->setEnabled(true);
+    m_ui.frmFunction->setEnabled(false);
+}
+
+void MainForm::ShowInstrumentState()
+{
+    forms::setBackColor(*m_ui.picOutputon_off, m_IO->GetOutput() ? forms::kLampOn : forms::kLampOff);
+    // Setting a box from here runs its handler, so the instrument receives the
+    // same setting back, as after a user's click.
+    m_ui.chkSamplingRate->setChecked(m_IO->GetSampleRate());
+    m_ui.chkRang->setChecked(m_IO->GetRange());
+
+    // Without all three voltages the boxes keep what they show: a partial
+    // read-back would put a wrong value next to a channel.
+    if (const instrument::Readback voltages = m_IO->GetVoltageCHArray()) {
+        for (int i = 0; i < 3; ++i)
+            m_ui.ChVText(i)->setText(QString::fromStdString(instrument::numberText((*voltages)[i])));
+    }
+}
+
+} // namespace panel
