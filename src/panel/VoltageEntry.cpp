@@ -17,10 +17,11 @@ bool isAsciiDigit(QChar c)
 }
 
 // The whole text read as a decimal number with "." as the point, blanks
-// around it ignored: "5. " reads as 5, "5.x" reads as nothing.
+// around it ignored: "5. " reads as 5, "5.x" and "5.\n" read as nothing
+// (\z, not $, which would let a final line end through).
 std::optional<double> decimalNumber(const QString& text)
 {
-    static const QRegularExpression number(QStringLiteral(R"(^[ \t]*([0-9]+\.?[0-9]*|\.[0-9]+)[ \t]*$)"));
+    static const QRegularExpression number(QStringLiteral(R"(^[ \t]*([0-9]+\.?[0-9]*|\.[0-9]+)[ \t]*\z)"));
     const QRegularExpressionMatch match = number.match(text);
     if (!match.hasMatch())
         return std::nullopt;

@@ -56,6 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"5. 1", "5. 1", kRestore},
         Row{"5.1 ", "5.1 ", kRestore},         // blanks are read by the conversion, not after the point
         Row{"5.  ", "5.  ", kRestore},
+        Row{"5.\n", "5.\n", kRestore},        // a line end is no blank
+        Row{"5.\r", "5.\r", kRestore},
         Row{"5.1e1", "5.1e1", kRestore},
         Row{"\xd9\xa5", "\xd9\xa5", kRestore},  // ARABIC-INDIC DIGIT FIVE is no ASCII digit
         Row{"5.\xd9\xa5", "5.\xd9\xa5", kRestore}));
