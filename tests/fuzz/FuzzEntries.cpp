@@ -1,0 +1,202 @@
+#include "FuzzEntries.h"
+
+#include "instrument/FakeInstrument.h"
+#include "instrument/StringConverter.h"
+#include "panel/VoltageEntry.h"
+#include "visa/Error.h"
+#include "visa/ResourceExpression.h"
+
+#include <QRegularExpression>
+#include <QString>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <optional>
+#include <string>
+
+namespace fuzz {
+
+namespace {
+
+void require(bool holds, const std::string& property)
+{
+    if (!holds)
+        throw PropertyViolation(property);
+}
+
+// --- StrToDbl ---------------------------------------------------------------
+
+void checkSameNumber(double expected, const std::string& text, const char* property)
+{
+    const double value = instrument::StringConverter::StrToDbl(text);
+    require(value == expected, std::string(property) + ": " + std::to_string(value) + " instead of " +
+                                   std::to_string(expected));
+}
+
+// --- readback ---------------------------------------------------------------
+
+std::size_t fieldCount(const std::string& reply)
+{
+    return reply.empty() ? 0 : static_cast<std::size_t>(std::count(reply.begin(), reply.end(), ',')) + 1;
+}
+
+bool isPrintableAscii(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+// The failure rule of every read: one box at most, its text readable whatever
+// bytes the instrument sent.
+void checkFailureReport(const instrument::testing::Bench& bench, const char* query)
+{
+    const std::string where = std::string(" (") + query + ")";
+    require(bench.dialogs.shown.size() <= 1, "more than one error box for one reply" + where);
+    for (const auto& message : bench.dialogs.shown)
+        require(isPrintableAscii(message.text), "an error box shows raw reply bytes" + where);
+    require(bench.script.replies.empty(), "the reply was not read" + where);
+}
+
+// A bench whose instrument is open and answers the next query with `reply`.
+struct AnsweringBench : instrument::testing::Bench {
+    explicit AnsweringBench(const std::string& reply)
+    {
+        openInstrument();
+        script.replies = {reply};
+    }
+};
+
+void checkThreeFields(const instrument::Readback& values, const std::string& reply, const char* query)
+{
+    const std::string where = std::string(" (") + query + ")";
+    require(values.has_value() == (fieldCount(reply) >= 3), "three fields are not what makes a readback" + where);
+    if (values)
+        for (double value : *values)
+            require(std::isfinite(value), "a readback value is not finite" + where);
+}
+
+// --- resource expressions ----------------------------------------------------
+
+std::string escapedLiterally(std::string_view name)
+{
+    std::string expression;
+    for (char c : name) {
+        expression += '\\';
+        expression += c;
+    }
+    return expression;
+}
+
+std::string upperCase(std::string_view text)
+{
+    std::string upper(text);
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return upper;
+}
+
+bool matches(const std::string& expression, std::string_view name)
+{
+    return visa::ResourceExpression(expression).matches(name);
+}
+
+} // namespace
+
+void checkStrToDbl(std::string_view input)
+{
+    const std::string text(input);
+    const double value = instrument::StringConverter::StrToDbl(text);
+    require(std::isfinite(value), "StrToDbl gave a non-finite value");
+
+    // Blanks are skipped anywhere, and a letter after the text never extends its number.
+    checkSameNumber(value, " " + text, "a leading blank changed the number");
+    checkSameNumber(value, text.substr(0, text.size() / 2) + "\t" + text.substr(text.size() / 2),
+                    "a tab inside the text changed the number");
+    checkSameNumber(value, text + "x", "a trailing letter changed the number");
+
+    const std::size_t first = text.find_first_not_of(" \t\n");
+    if (first != std::string::npos && (std::isdigit(static_cast<unsigned char>(text[first])) || text[first] == '.'))
+        checkSameNumber(-value, "-" + text, "a minus sign did not negate the number");
+}
+
+void checkReadback(std::string_view input)
+{
+    const std::string reply(input);
+    {
+        AnsweringBench bench(reply);
+        const instrument::Readback currents = bench.io.GetCurrentCHArray();
+        checkFailureReport(bench, "I?");
+        checkThreeFields(currents, reply, "I?");
+        require(bench.io.OCP == !bench.alarm.shown.empty(), "OCP flag and alarm box disagree");
+        if (currents) {
+            std::size_t start = 0;
+            for (double current : *currents) {
+                const std::size_t end = reply.find(',', start);
+                const std::string field = reply.substr(start, end == std::string::npos ? end : end - start);
+                if (field.find("OVER") != std::string::npos)
+                    require(current == 300, "an OVER field does not read as over-range");
+                start = end + 1;
+            }
+        }
+    }
+    {
+        AnsweringBench bench(reply);
+        const instrument::Readback voltages = bench.io.GetVoltageCHArray();
+        checkFailureReport(bench, "VSET?");
+        checkThreeFields(voltages, reply, "VSET?");
+        require(bench.alarm.shown.empty() && !bench.io.OCP, "a voltage readback raised the OCP alarm");
+    }
+    {
+        AnsweringBench bench(reply);
+        const bool output = bench.io.GetOutput();
+        checkFailureReport(bench, "OUTP?");
+        require(!output || bench.dialogs.shown.empty(), "a refused truth value still reads as true");
+    }
+}
+
+void checkVoltageEntry(std::string_view input)
+{
+    constexpr qsizetype kLongestEntry = 6;
+    constexpr double kLimit = 6.5;
+    const QString typed = QString::fromUtf8(input.data(), static_cast<qsizetype>(input.size()));
+    const panel::VoltageEntry entry = panel::VoltageEntry::check(typed);
+
+    require(entry.boxText == typed || (typed.size() > kLongestEntry && entry.boxText == typed.left(kLongestEntry)),
+            "the box shows neither the typed text nor its first six characters");
+
+    // A digit, or a digit, "." and up to four digits; trailing blanks are read past.
+    static const QRegularExpression sendable(QStringLiteral(R"(^[0-9](\.[0-9]{0,4})?[ \t]*\z)"));
+    static const QRegularExpression plain(QStringLiteral(R"(^[0-9](\.[0-9]{0,4})?\z)"));
+    if (entry.voltage) {
+        const double volts = *entry.voltage;
+        require(std::isfinite(volts) && volts >= 0 && volts <= kLimit, "a voltage outside 0..6.5 V is sent");
+        require(sendable.match(entry.boxText).hasMatch(), "a box text that is no plain voltage is sent");
+        require(volts == entry.boxText.trimmed().toDouble(), "the voltage sent is not the one in the box");
+    }
+    if (plain.match(entry.boxText).hasMatch() && entry.boxText.toDouble() <= kLimit)
+        require(entry.voltage.has_value(), "a valid voltage within the limit is refused");
+}
+
+void checkResourceExpression(std::string_view input)
+{
+    const std::size_t split = input.find('\n');
+    const std::string expression(input.substr(0, split));
+    const std::string_view name = split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
+
+    const std::string literal = escapedLiterally(name);
+    require(matches(literal, name), "a name written with every character escaped does not match itself");
+    require(!matches(literal, std::string(name) + "x"), "an escaped name matches a longer name");
+
+    std::optional<visa::ResourceExpression> parsed;
+    try {
+        parsed.emplace(expression);
+    } catch (const visa::Error&) {
+        return; // a malformed expression is refused, which is all it may do
+    }
+    const bool matched = parsed->matches(name);
+    require(matches("(" + expression + ")", name) == matched, "grouping the whole expression changed the match");
+    require(matches(expression + "|" + expression, name) == matched, "e|e matches differently from e");
+    require(parsed->matches(upperCase(name)) == matched, "letter case of the name changed the match");
+}
+
+} // namespace fuzz

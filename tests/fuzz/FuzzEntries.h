@@ -1,0 +1,30 @@
+#pragma once
+
+// The checks each fuzz target runs on one input. The libFuzzer programs and
+// the corpus replay test call the same functions, so an input that once broke
+// a check keeps being replayed by every normal build.
+
+#include <stdexcept>
+#include <string_view>
+
+namespace fuzz {
+
+// A broken property of the code under test (as opposed to a crash, which
+// the sanitizers report themselves).
+class PropertyViolation : public std::logic_error {
+public:
+    using std::logic_error::logic_error;
+};
+
+// The input is the text handed to StrToDbl.
+void checkStrToDbl(std::string_view input);
+// The input is the instrument's reply to I?, VSET? and OUTP?, read through a
+// scripted session.
+void checkReadback(std::string_view input);
+// The input, read as UTF-8, is the text typed into a voltage box.
+void checkVoltageEntry(std::string_view input);
+// The input up to its first line feed is a resource expression, the rest a
+// resource name.
+void checkResourceExpression(std::string_view input);
+
+} // namespace fuzz
