@@ -12,7 +12,6 @@ namespace instrument {
 
 namespace {
 
-constexpr const char* kSearchExpression = "(GPIB|ASRL)[0-9][^0]?*INSTR";
 constexpr std::int32_t kNoLock = 0;
 constexpr std::int32_t kOpenTimeoutMs = 5000;
 constexpr std::int32_t kIoTimeoutMs = 2000;

@@ -24,6 +24,9 @@ using Readback = std::optional<std::array<double, 3>>;
 // object is shown (bErrorFlag), the operation returns its default result.
 class IOClass {
 public:
+    // The resources the program lists: GPIB and serial instruments.
+    static constexpr const char* kSearchExpression = "(GPIB|ASRL)[0-9][^0]?*INSTR";
+
     explicit IOClass(Surroundings surroundings);
     IOClass(const IOClass&) = delete;
     IOClass& operator=(const IOClass&) = delete;

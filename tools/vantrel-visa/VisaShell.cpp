@@ -1,13 +1,12 @@
 #include "VisaShell.h"
 
+#include "instrument/IOClass.h"
 #include "visa/ResourceExpression.h"
 #include "visa/ResourceName.h"
 
 namespace tools {
 namespace {
 
-// The expression the program itself searches with.
-constexpr const char* kProgramExpression = "(GPIB|ASRL)[0-9][^0]?*INSTR";
 constexpr std::int32_t kAccessModeNoLock = 0;
 constexpr std::int32_t kOpenTimeoutMs = 5000;
 constexpr std::int16_t kDataBits = 8;
@@ -60,7 +59,7 @@ void VisaShell::run() {
 
 void VisaShell::list(const std::vector<std::string>& arguments) {
     auto manager = m_createManager();
-    for (const auto& name : manager->findRsrc(arguments.empty() ? kProgramExpression : arguments.front())) {
+    for (const auto& name : manager->findRsrc(arguments.empty() ? instrument::IOClass::kSearchExpression : arguments.front())) {
         const std::string device = manager->deviceOf(name);
         m_out << name << (device.empty() ? "" : "\t" + device) << '\n';
     }
