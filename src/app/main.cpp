@@ -1,11 +1,10 @@
 // vantrel: the program's entry. Wiring only: options, the display, the
 // resource managers, message boxes and the program end, then the main window.
+#include "app/ProgramSurroundings.h"
 #include "forms/MessageBoxDialogs.h"
 #include "forms/ProgramIcon.h"
 #include "forms/WindowFont.h"
 #include "panel/MainForm.h"
-#include "sim/SimulatedResourceManager.h"
-#include "visa/ResourceManagers.h"
 
 #include <QApplication>
 
@@ -94,29 +93,24 @@ int main(int argc, char** argv)
     }
 
     g_defaultHandler = qInstallMessageHandler(startupMessageHandler);
-    QApplication app(argc, argv);
+    QApplication application(argc, argv);
     releaseHeldMessages();
-    app.setWindowIcon(forms::programIcon());
-    app.setFont(forms::windowFont()); // message boxes too
+    application.setWindowIcon(forms::programIcon());
+    application.setFont(forms::windowFont()); // message boxes too
 
     forms::MessageBoxDialogs dialogs;
     bool started = false;
-    instrument::Surroundings surroundings;
-    surroundings.dialogs = &dialogs;
+    const panel::ResourceMode mode =
+        options->simulate ? panel::ResourceMode::Simulation : panel::ResourceMode::Hardware;
     // The program ends at once: no further window event, no return into a
     // running acquisition. Nothing is saved, so nothing needs unwinding.
-    surroundings.endProgram = [&started] {
-        std::fflush(nullptr);
-        std::_Exit(started ? EXIT_SUCCESS : EXIT_FAILURE);
-    };
-    if (options->simulate)
-        surroundings.resourceManagers = [](const std::string&) { return sim::createSimulatedResourceManager(); };
-    else
-        surroundings.resourceManagers = [](const std::string& name) { return visa::createResourceManager(name); };
-
-    panel::MainForm window(std::move(surroundings),
-                           options->simulate ? panel::ResourceMode::Simulation : panel::ResourceMode::Hardware);
+    panel::MainForm window(app::programSurroundings(mode, dialogs,
+                                                    [&started] {
+                                                        std::fflush(nullptr);
+                                                        std::_Exit(started ? EXIT_SUCCESS : EXIT_FAILURE);
+                                                    }),
+                           mode);
     window.show();
     started = true;
-    return app.exec();
+    return application.exec();
 }

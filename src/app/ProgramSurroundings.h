@@ -1,0 +1,18 @@
+#pragma once
+
+#include "instrument/Surroundings.h"
+#include "panel/MainForm.h"
+
+#include <functional>
+
+namespace app {
+
+// What the program hands its main window: the resource managers of the mode
+// it runs in (the simulated instruments, or the VISA library with the
+// built-in manager behind it), the message boxes and the program end. The
+// executable and the whole-program tests build their window from this, so
+// both run the same wiring.
+instrument::Surroundings programSurroundings(panel::ResourceMode mode, instrument::Dialogs& dialogs,
+                                             std::function<void()> endProgram);
+
+} // namespace app
