@@ -1,6 +1,7 @@
 // The main window's start-up, resource list, shutdown and About command,
 // run against a recording resource manager, message boxes and program end.
 #include "FakeResourceManager.h"
+#include "MainFormProbe.h"
 #include "forms/BackColor.h"
 #include "panel/MainForm.h"
 
@@ -14,35 +15,10 @@ namespace {
 
 using panel::testing::Bench;
 using panel::testing::FakeResourceManager;
+using panel::testing::MainFormProbe;
+using panel::testing::RecordingDialogs;
 
 const QString kSerialAdvice = QStringLiteral("Please set the RS232C baud rate of [Orvane] as 38400bps.");
-
-struct Message {
-    std::string title, text;
-    instrument::MessageIcon icon;
-};
-
-class RecordingDialogs : public instrument::Dialogs {
-public:
-    void showMessage(const std::string& title, const std::string& text, instrument::MessageIcon icon) override
-    {
-        shown.push_back({title, text, icon});
-    }
-    std::vector<Message> shown;
-};
-
-// Opens the window's state to the tests.
-class MainFormProbe : public panel::MainForm {
-public:
-    using MainForm::MainForm;
-    using MainForm::m_bDataValid;
-    using MainForm::m_bMeasuring;
-    using MainForm::m_dbCurData;
-    using MainForm::m_IO;
-    using MainForm::m_lLastIndex;
-    using MainForm::m_lSampleCount;
-    using MainForm::m_lSleepMs;
-};
 
 class MainFormTest : public ::testing::Test {
 protected:
