@@ -12,7 +12,15 @@ void DeviceLineIo::failWait(const char* what) {
     throw Error(std::string("Timeout: ") + what + " within " + std::to_string(m_timeoutMs) + " ms");
 }
 
+void DeviceLineIo::discardStaleInput() {
+    // Bounded, so an instrument that never stops talking cannot hold the write.
+    constexpr int kRounds = 64;
+    m_device.readAll();
+    for (int round = 0; round < kRounds && m_device.waitForReadyRead(0); ++round) m_device.readAll();
+}
+
 std::int32_t DeviceLineIo::write(const std::string& text) {
+    discardStaleInput();
     const qint64 accepted = m_device.write(text.data(), static_cast<qint64>(text.size()));
     if (accepted != static_cast<qint64>(text.size())) {
         m_brokenLink();

@@ -23,6 +23,10 @@ public:
     std::int32_t timeout() const { return m_timeoutMs; }
 
     // Writes all of the text, in one write call; returns the bytes written.
+    // A command opens a new exchange, so bytes that arrived before it are
+    // dropped first: they answer a question no longer asked (a reply later
+    // than its timeout, the rest of a reply longer than one read) and would
+    // otherwise be taken for the answer to this command.
     std::int32_t write(const std::string& text);
     // Reads up to and including the first line feed, or maxCount bytes,
     // whichever comes first. Bytes after the line feed stay for the next read.
@@ -30,6 +34,7 @@ public:
 
 private:
     [[noreturn]] void failWait(const char* what);
+    void discardStaleInput();
 
     QIODevice& m_device;
     std::function<void()> m_brokenLink;

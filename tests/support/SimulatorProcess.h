@@ -136,9 +136,13 @@ public:
         return *m_status;
     }
 
+    // Sends a signal and leaves the process running (SIGSTOP, SIGCONT).
+    void signal(int number) { ::kill(m_pid, number); }
+
     int stop(int signal)
     {
         ::kill(m_pid, signal);
+        ::kill(m_pid, SIGCONT); // a stopped process acts on the signal only once continued
         return wait();
     }
 

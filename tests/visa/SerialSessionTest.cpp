@@ -72,6 +72,32 @@ TEST_F(SerialSessionTest, ReadStopsAtTheCountAndKeepsTheRest) {
     EXPECT_EQ(session->readString(255), std::string(45, 'x') + "\n");
 }
 
+// A reply that came after its read gave up, or the rest of a reply longer
+// than one read, must not be taken for the answer to the next command.
+TEST_F(SerialSessionTest, ACommandDropsWhatArrivedBeforeIt) {
+    struct Stale {
+        const char* name;
+        std::string bytes;
+        bool oneReadTaken;
+    };
+    const Stale cases[] = {
+        {"reply after its read gave up", "125.000,15.000,10.000\n", false},
+        {"rest of a reply longer than one read", std::string(300, 'x') + "\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto session = openProgramSide();
+        pty.send(c.bytes);
+        if (c.oneReadTaken) EXPECT_EQ(session->readString(255), std::string(255, 'x'));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(session->writeString("OUTP?\n"), 6);
+        EXPECT_EQ(pty.receive(6), "OUTP?\n");
+        pty.send("1\n");
+        EXPECT_EQ(session->readString(255), "1\n");
+        session->close();
+    }
+}
+
 TEST_F(SerialSessionTest, SilentInstrumentTimesOutWithTheTimeoutNamed) {
     auto session = openProgramSide();
     session->setTimeout(200);
