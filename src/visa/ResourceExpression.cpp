@@ -3,15 +3,12 @@
 #include "visa/Error.h"
 
 #include <cctype>
-#include <set>
 #include <vector>
 
 namespace visa {
 
-// The expression is parsed into a small tree and matched by computing, for a
-// set of start positions, every position where a node can end. Resource names
-// are short, so this simple set-based matcher is plenty and never backtracks
-// exponentially.
+// The expression is parsed into a small tree, which each match compiles into
+// an automaton (see Automaton below).
 struct ResourceExpression::Node {
     enum class Kind { Literal, AnyChar, CharClass, Sequence, Alternation, Repeat };
     Kind kind = Kind::Literal;
@@ -25,7 +22,6 @@ struct ResourceExpression::Node {
 namespace {
 
 using Node = ResourceExpression::Node;
-using Positions = std::set<std::size_t>;
 
 char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
@@ -151,50 +147,96 @@ bool classAccepts(const Node& node, char c) {
     return inside != node.negated;
 }
 
-Positions ends(const Node& node, std::string_view name, const Positions& starts) {
-    Positions out;
-    switch (node.kind) {
-    case Node::Kind::Literal:
-        for (auto p : starts)
-            if (p < name.size() && lower(name[p]) == node.literal) out.insert(p + 1);
-        return out;
-    case Node::Kind::AnyChar:
-        for (auto p : starts)
-            if (p < name.size()) out.insert(p + 1);
-        return out;
-    case Node::Kind::CharClass:
-        for (auto p : starts)
-            if (p < name.size() && classAccepts(node, name[p])) out.insert(p + 1);
-        return out;
-    case Node::Kind::Sequence: {
-        Positions current = starts;
-        for (const auto& child : node.children) {
-            if (current.empty()) break;
-            current = ends(*child, name, current);
+// The tree compiled into a Thompson automaton: each state either consumes one
+// character and goes on to `next`, or moves without consuming to each of
+// `next` (an alternation or a repeat's loop), or is the accepting state.
+// Running every state at once over the name costs states x characters, so no
+// expression can make a match take exponential time (nested repeats such as
+// "((a*)+)+" did, when each repeat tried its part again from every position).
+class Automaton {
+public:
+    explicit Automaton(const Node& root) { m_start = compile(root, addState(StateKind::Accept, nullptr)); }
+
+    bool accepts(std::string_view name) const {
+        std::vector<bool> current = closure({m_start});
+        for (char c : name) {
+            std::vector<int> moved;
+            for (std::size_t id = 0; id < m_states.size(); ++id)
+                if (current[id] && m_states[id].kind == StateKind::Consume && consumes(*m_states[id].node, c))
+                    moved.push_back(m_states[id].next.front());
+            if (moved.empty()) return false;
+            current = closure(moved);
         }
-        return current;
+        for (std::size_t id = 0; id < m_states.size(); ++id)
+            if (current[id] && m_states[id].kind == StateKind::Accept) return true;
+        return false;
     }
-    case Node::Kind::Alternation:
-        for (const auto& child : node.children) {
-            auto part = ends(*child, name, starts);
-            out.insert(part.begin(), part.end());
+
+private:
+    enum class StateKind { Consume, Branch, Accept };
+    struct State {
+        StateKind kind;
+        const Node* node; // Consume: the Literal, AnyChar or CharClass it tests
+        std::vector<int> next;
+    };
+
+    int addState(StateKind kind, const Node* node, std::vector<int> next = {}) {
+        m_states.push_back({kind, node, std::move(next)});
+        return static_cast<int>(m_states.size()) - 1;
+    }
+
+    // Builds the states of `node` so that a match of it continues at `then`;
+    // returns the state where the match of `node` begins.
+    int compile(const Node& node, int then) {
+        switch (node.kind) {
+        case Node::Kind::Literal:
+        case Node::Kind::AnyChar:
+        case Node::Kind::CharClass:
+            return addState(StateKind::Consume, &node, {then});
+        case Node::Kind::Sequence:
+            for (auto child = node.children.rbegin(); child != node.children.rend(); ++child)
+                then = compile(**child, then);
+            return then;
+        case Node::Kind::Alternation: {
+            std::vector<int> starts;
+            for (const auto& child : node.children) starts.push_back(compile(*child, then));
+            return addState(StateKind::Branch, nullptr, std::move(starts));
         }
-        return out;
-    case Node::Kind::Repeat: {
-        // Grow the reachable set until no new positions appear.
-        if (!node.atLeastOnce) out = starts;
-        Positions frontier = starts;
-        while (!frontier.empty()) {
-            Positions next;
-            for (auto p : ends(*node.children.front(), name, frontier))
-                if (out.insert(p).second) next.insert(p);
-            frontier = std::move(next);
+        case Node::Kind::Repeat: {
+            const int loop = addState(StateKind::Branch, nullptr);
+            const int body = compile(*node.children.front(), loop);
+            m_states[loop].next = {body, then};
+            return node.atLeastOnce ? body : loop;
         }
-        return out;
+        }
+        return then;
     }
+
+    static bool consumes(const Node& node, char c) {
+        switch (node.kind) {
+        case Node::Kind::Literal: return lower(c) == node.literal;
+        case Node::Kind::AnyChar: return true;
+        default: return classAccepts(node, c);
+        }
     }
-    return out;
-}
+
+    // The given states and every state reachable from them without consuming.
+    std::vector<bool> closure(std::vector<int> pending) const {
+        std::vector<bool> reached(m_states.size(), false);
+        while (!pending.empty()) {
+            const int id = pending.back();
+            pending.pop_back();
+            if (reached[id]) continue;
+            reached[id] = true;
+            if (m_states[id].kind == StateKind::Branch)
+                pending.insert(pending.end(), m_states[id].next.begin(), m_states[id].next.end());
+        }
+        return reached;
+    }
+
+    std::vector<State> m_states;
+    int m_start = 0;
+};
 
 } // namespace
 
@@ -203,8 +245,6 @@ ResourceExpression::~ResourceExpression() = default;
 ResourceExpression::ResourceExpression(ResourceExpression&&) noexcept = default;
 ResourceExpression& ResourceExpression::operator=(ResourceExpression&&) noexcept = default;
 
-bool ResourceExpression::matches(std::string_view name) const {
-    return ends(*m_root, name, Positions{0}).count(name.size()) > 0;
-}
+bool ResourceExpression::matches(std::string_view name) const { return Automaton(*m_root).accepts(name); }
 
 } // namespace visa

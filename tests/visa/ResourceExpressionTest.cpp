@@ -94,4 +94,16 @@ TEST(ResourceExpression, NestedRepeatsOfEmptyGroupsEnd) {
     EXPECT_FALSE(visa::ResourceExpression("(a*)+b").matches("aaac"));
 }
 
+TEST(ResourceExpression, DeeplyNestedRepeatsFinish) {
+    // Each level of "(...)+" once tried its part twice over, so forty levels never ended.
+    const std::string expression = std::string(40, '(') + "a?*" + [] {
+        std::string closers;
+        for (int level = 0; level < 40; ++level) closers += ")+";
+        return closers;
+    }();
+    const visa::ResourceExpression nested(expression);
+    EXPECT_TRUE(nested.matches(std::string(100, 'a') + "b"));
+    EXPECT_FALSE(nested.matches("b" + std::string(100, 'a')));
+}
+
 } // namespace
