@@ -5,6 +5,7 @@
 #include "WindowBench.h"
 
 #include <algorithm>
+#include <fstream>
 
 namespace e2e {
 namespace {
@@ -78,6 +79,29 @@ TEST_F(FaultMatrixTest, AnInstrumentThatDoesNotAnswerLeavesThePanelClosedWithOne
         window.reset();
         stopSimulator();
         EXPECT_EQ(transcript(), c.transcript);
+    }
+}
+
+// Resources typed into the box that lead nowhere.
+TEST_F(FaultMatrixTest, ATypedResourceThatCannotBeOpenedLeavesThePanelClosedWithOneBox)
+{
+    const fs::path notALine = m_dir / "notes.txt";
+    std::ofstream(notALine) << "not a serial line\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"hello", "Unknown resource \"hello\""},
+        {"ASRL" + (m_dir / "absent").string() + "::INSTR", "No such device: " + (m_dir / "absent").string()},
+        {"ASRL" + notALine.string() + "::INSTR", "Cannot open " + notALine.string()},
+        // Port 1 on loopback: nobody listens there.
+        {"TCPIP0::127.0.0.1::1::SOCKET", "Connection refused"},
+    };
+    for (const auto& [typed, boxPart] : cases) {
+        SCOPED_TRACE(typed);
+        dialogs.shown.clear();
+        startWindow();
+        typeInto(*ui().VISAResorceCombo->lineEdit(), QString::fromStdString(typed));
+        click(*ui().cmdComopen);
+        expectOneErrorBox(boxPart);
+        expectClosedPanel();
     }
 }
 
@@ -232,6 +256,16 @@ TEST_F(FaultMatrixTest, AnOverCurrentStormOnAllChannelsIsReleasedEveryTime)
         EXPECT_EQ(colourOf(*ui().picOutputon_off), forms::kLampOff);
         ASSERT_TRUE(waitForReadings());
     }
+
+    // With measuring stopped, the over-current poll finds the trip instead.
+    stopMeasuring();
+    click(*ui().cmdOutput);
+    EXPECT_TRUE(window->Timer3().isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return ui().textalm->isVisible(); }, 2s));
+    EXPECT_TRUE(window->Timer1().isEnabled());
+    click(*ui().cmdOutput);
+    EXPECT_FALSE(window->Timer1().isEnabled() || window->Timer2().isEnabled() || window->Timer3().isEnabled());
+    EXPECT_FALSE(ui().textalm->isVisible());
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
