@@ -457,16 +457,27 @@ TEST_F(LiveOperationTest, SpeedListSetsThePauseBeforeEachReading)
     ASSERT_EQ(speed->currentIndex(), -1);
     ASSERT_EQ(window->m_lSleepMs, 50);
 
+    // Picked with the arrow keys, or typed into the box and entered: a text
+    // that is no list item gives the pause of "Fast".
     const struct {
         Qt::Key key;
+        const char* typed;
         QString item;
         std::int32_t sleepMs;
     } steps[] = {
-        {Qt::Key_Down, "Special", 0}, {Qt::Key_Down, "Fast", 50}, {Qt::Key_Down, "Mid", 100},
-        {Qt::Key_Down, "Slow", 200},  {Qt::Key_Up, "Mid", 100},   {Qt::Key_Up, "Fast", 50},
+        {Qt::Key_Down, nullptr, "Special", 0}, {Qt::Key_Down, nullptr, "Fast", 50},
+        {Qt::Key_Down, nullptr, "Mid", 100},   {Qt::Key_Down, nullptr, "Slow", 200},
+        {Qt::Key_Up, nullptr, "Mid", 100},     {Qt::Key_Return, "Special", "Special", 0},
+        {Qt::Key_Return, "Turbo", "Turbo", 50}, {Qt::Key_Return, "Slow", "Slow", 200},
     };
     for (const auto& step : steps) {
-        QTest::keyClick(speed, step.key);
+        if (step.typed) {
+            speed->lineEdit()->selectAll();
+            QTest::keyClicks(speed->lineEdit(), step.typed);
+            QTest::keyClick(speed->lineEdit(), step.key);
+        } else {
+            QTest::keyClick(speed, step.key);
+        }
         EXPECT_EQ(speed->currentText(), step.item);
         EXPECT_EQ(window->m_lSleepMs, step.sleepMs) << step.item.toStdString();
     }
@@ -625,6 +636,23 @@ TEST_F(LiveOperationTest, OutputButtonAsksTheInstrumentSetsTheLampThenSwitches)
     }
 }
 
+TEST_F(LiveOperationTest, SwitchingTheOutputOffLeavesThePollRunning)
+{
+    startWindow();
+    openSession();
+    stopMeasuring();
+    click(ui().cmdOutput);
+    ASSERT_TRUE(window->Timer3().isEnabled());
+
+    bench->replies["OUTP?"] = "1\n";
+    const std::size_t before = mark();
+    click(ui().cmdOutput);
+
+    EXPECT_EQ(writesSince(before), (Writes{"OUTP?\n", "OUTPut 0\n"}));
+    EXPECT_EQ(forms::backColor(*ui().picOutputon_off), forms::kLampOff);
+    EXPECT_TRUE(window->Timer3().isEnabled());
+}
+
 TEST_F(LiveOperationTest, RangeAndSamplingBoxesSendTheirSetting)
 {
     startWindow();
@@ -712,6 +740,12 @@ TEST_F(LiveOperationTest, WhileMeasuringIsStoppedThePollFindsTheOverCurrent)
     EXPECT_TRUE(window->m_IO->OCP);
     EXPECT_TRUE(ui().textalm->isVisible());
     EXPECT_TRUE(window->Timer3().isEnabled());
+    EXPECT_EQ(forms::backColor(*ui().picOutputon_off), forms::kLampOn);
+
+    // The blink's first tick, a second later.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return forms::backColor(*ui().picOutputon_off) == forms::kLampAlarm; }, kHangGuardMs));
+    EXPECT_TRUE(window->Timer2().isEnabled());
 }
 
 struct ReleaseCase {
