@@ -1,0 +1,362 @@
+// vantrel-bench-program: the real main window at work, offscreen, on the
+// simulated DC source. One measurement per run, chosen by the first argument:
+//
+//   rate inprocess|pty|tcp SECONDS   samples per second at "Special"
+//   idle paused|closed|about SECONDS CPU share of the program at rest
+//   memory MINUTES                   peak resident memory after that many
+//                                    minutes' worth of samples at "Special"
+//   startup RUNS                     process start to the window shown
+//
+// Prints BENCH rows (Results.h).
+#include "CountingResourceManager.h"
+#include "ProgramWindow.h"
+#include "Results.h"
+#include "support/SimulatorProcess.h"
+
+#include "sim/SimulatedResourceManager.h"
+#include "visa/ResourceManagers.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <regex>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kLinkBaud = 38400;
+constexpr double kBitsPerByte = 10; // start bit, 8 data bits, stop bit
+constexpr double kIdleLimitPercent = 1;
+constexpr double kLinkShareTarget = 0.9;
+const QString kInProcessResource = QString::fromLatin1(sim::kSimulatedGpibResource);
+
+double seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+visa::ResourceManagerFactory simulatedManagers()
+{
+    return [](const std::string&) { return sim::createSimulatedResourceManager(); };
+}
+
+visa::ResourceManagerFactory systemManagers()
+{
+    return [](const std::string& name) { return visa::createResourceManager(name); };
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto toSeconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
+}
+
+// Samples per second while the window measures at "Special" with the output on.
+struct Rate {
+    double samplesPerSecond;
+    double bytesPerReading;
+    double cpuMicrosecondsPerSample = 0; // the program's own CPU time, this process
+};
+
+Rate measureRate(visa::ResourceManagerFactory managers, panel::ResourceMode mode, const QString& resource,
+                 double measureSeconds)
+{
+    auto tally = std::make_shared<bench::LinkTally>();
+    bench::ProgramWindow program(bench::countingManagers(std::move(managers), tally), mode);
+    program.open(resource);
+    program.clickOutput();
+    program.chooseSpeed(QStringLiteral("Special"));
+    bench::runEventLoopFor(0.5); // past the first sweep and any start-up work
+
+    const bench::LinkTally before = *tally;
+    const double cpuBefore = cpuSeconds();
+    const auto start = Clock::now();
+    bench::runEventLoopFor(measureSeconds);
+    const double elapsed = seconds(Clock::now() - start);
+    const double cpu = cpuSeconds() - cpuBefore;
+    const bench::LinkTally after = *tally;
+
+    bench::LinkTally during{after.readings - before.readings, after.commandBytes - before.commandBytes,
+                            after.replyBytes - before.replyBytes};
+    if (during.readings == 0)
+        throw std::runtime_error("no current reading went over the link");
+    program.close();
+    const auto readings = static_cast<double>(during.readings);
+    return {readings / elapsed, during.bytesPerReading(), 1e6 * cpu / readings};
+}
+
+std::string simulatorReadyLine(sim::testing::Simulator& simulator)
+{
+    const auto line = simulator.outputLine();
+    if (!line)
+        throw std::runtime_error("vantrel-sim did not start: " + simulator.errorText());
+    return *line;
+}
+
+// "I?" round trips as fast as the simulator and the operating system allow:
+// a raw 38400-baud line, one blocking write and reads up to the line feed,
+// nothing else. What the program reaches is best read against this.
+Rate bareRoundTrips(const std::string& linkPath, double measureSeconds)
+{
+    const int fd = ::open(linkPath.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        throw std::runtime_error("cannot open " + linkPath);
+    termios raw{};
+    ::tcgetattr(fd, &raw);
+    ::cfmakeraw(&raw);
+    ::cfsetspeed(&raw, B38400);
+    ::tcsetattr(fd, TCSANOW, &raw);
+    // The output on, as the program has it, so the replies are as long.
+    const std::string outputOn = "OUTPut 1\n";
+    if (::write(fd, outputOn.data(), outputOn.size()) != static_cast<ssize_t>(outputOn.size()))
+        throw std::runtime_error("write to the pty failed");
+    const std::string query = "I?\n";
+    std::uint64_t trips = 0, bytes = 0;
+    const auto start = Clock::now();
+    while (seconds(Clock::now() - start) < measureSeconds) {
+        if (::write(fd, query.data(), query.size()) != static_cast<ssize_t>(query.size()))
+            throw std::runtime_error("write to the pty failed");
+        const auto reply = sim::testing::readLine(fd);
+        if (!reply)
+            throw std::runtime_error("no reply on the pty");
+        ++trips;
+        bytes += query.size() + reply->size();
+    }
+    const double elapsed = seconds(Clock::now() - start);
+    ::close(fd);
+    return {static_cast<double>(trips) / elapsed, static_cast<double>(bytes) / static_cast<double>(trips)};
+}
+
+// The program's whole work per sample (read, store, redraw, paint, events),
+// as CPU time of its process.
+void printCpuPerSample(const std::string& item, const Rate& r)
+{
+    bench::print({item + " program CPU per sample (read, store, redraw, paint, events)", r.cpuMicrosecondsPerSample,
+                  "µs", {}, {}, {}});
+}
+
+int rate(const std::string& link, double measureSeconds)
+{
+    if (link == "inprocess") {
+        const Rate r = measureRate(simulatedManagers(), panel::ResourceMode::Simulation, kInProcessResource,
+                                   measureSeconds);
+        bench::print({"1a samples/s at Special, in-process simulator " + kInProcessResource.toStdString()
+                          + " (no line time)",
+                      r.samplesPerSecond, "samples/s", {}, {}, {}});
+        printCpuPerSample("1a", r);
+        return 0;
+    }
+    if (link == "pty") {
+        QTemporaryDir dir;
+        const std::string linkPath = dir.filePath(QStringLiteral("orvane")).toStdString();
+        sim::testing::Simulator simulator({"--pty", linkPath});
+        simulatorReadyLine(simulator);
+        const Rate r = measureRate(systemManagers(), panel::ResourceMode::Hardware,
+                                   QString::fromStdString("ASRL" + linkPath + "::INSTR"), measureSeconds);
+        const double limit = kLinkBaud / (kBitsPerByte * r.bytesPerReading);
+        bench::print({"1b samples/s at Special, vantrel-sim --pty (38400 baud line time)", r.samplesPerSecond,
+                      "samples/s", limit, bench::figureText(r.bytesPerReading) + " bytes per I? round trip",
+                      bench::Target{bench::Target::Kind::AtLeastShare, kLinkShareTarget}});
+        printCpuPerSample("1b", r);
+        return 0;
+    }
+    if (link == "ptybare") {
+        QTemporaryDir dir;
+        const std::string linkPath = dir.filePath(QStringLiteral("orvane")).toStdString();
+        sim::testing::Simulator simulator({"--pty", linkPath});
+        simulatorReadyLine(simulator);
+        const Rate r = bareRoundTrips(linkPath, measureSeconds);
+        const double limit = kLinkBaud / (kBitsPerByte * r.bytesPerReading);
+        bench::print({"1b reference: bare write/read loop on the same pty, no program", r.samplesPerSecond,
+                      "samples/s", limit, bench::figureText(r.bytesPerReading) + " bytes per I? round trip", {}});
+        return 0;
+    }
+    if (link == "tcp") {
+        sim::testing::Simulator simulator({"--tcp", "0"});
+        const std::string ready = simulatorReadyLine(simulator);
+        std::smatch port;
+        if (!std::regex_search(ready, port, std::regex(R"(127\.0\.0\.1:(\d+))")))
+            throw std::runtime_error("vantrel-sim named no port: " + ready);
+        const Rate r = measureRate(systemManagers(), panel::ResourceMode::Hardware,
+                                   QString::fromStdString("TCPIP0::127.0.0.1::" + port[1].str() + "::SOCKET"),
+                                   measureSeconds);
+        bench::print({"1c samples/s at Special, vantrel-sim --tcp (loopback)", r.samplesPerSecond, "samples/s", {},
+                      {}, {}});
+        printCpuPerSample("1c", r);
+        return 0;
+    }
+    throw std::runtime_error("unknown link " + link);
+}
+
+int idle(const std::string& state, double measureSeconds)
+{
+    bench::ProgramWindow program(simulatedManagers(), panel::ResourceMode::Simulation);
+    std::string what;
+    bool hasTarget = true;
+    if (state == "paused" || state == "closed") {
+        program.open(kInProcessResource);
+        program.clickOutput();
+        program.chooseSpeed(QStringLiteral("Special"));
+        bench::runEventLoopFor(1);
+        if (state == "paused") {
+            program.clickMeasure();
+            what = "3 CPU while measuring is paused (session open, output on)";
+        } else {
+            program.close();
+            what = "3 CPU while the session is closed (after measuring)";
+        }
+    } else if (state == "about") {
+        program.openAbout();
+        what = "3 CPU while the About dialog is open (no session)";
+        hasTarget = false;
+    } else {
+        throw std::runtime_error("unknown state " + state);
+    }
+    bench::runEventLoopFor(1); // let whatever the change started settle
+
+    const double cpuBefore = cpuSeconds();
+    const auto start = Clock::now();
+    bench::runEventLoopFor(measureSeconds);
+    const double percent = 100 * (cpuSeconds() - cpuBefore) / seconds(Clock::now() - start);
+    what += ", " + bench::figureText(measureSeconds) + " s";
+    if (hasTarget)
+        bench::print({what, percent, "% of a core", kIdleLimitPercent, "", bench::Target{bench::Target::Kind::Below}});
+    else
+        bench::print({what, percent, "% of a core", {}, {}, {}});
+    return 0;
+}
+
+// A field of /proc/self/status in kB ("VmHWM", "VmRSS").
+double statusKilobytes(const std::string& field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stod(line.substr(field.size() + 1));
+    throw std::runtime_error("no " + field + " in /proc/self/status");
+}
+
+int memory(double minutes)
+{
+    auto tally = std::make_shared<bench::LinkTally>();
+    bench::ProgramWindow program(bench::countingManagers(simulatedManagers(), tally),
+                                 panel::ResourceMode::Simulation);
+    bench::runEventLoopFor(0.2);
+    const double shownKb = statusKilobytes("VmHWM");
+
+    program.open(kInProcessResource);
+    program.clickOutput();
+    program.chooseSpeed(QStringLiteral("Special"));
+    // The replies are those of the real source, so their length gives the
+    // rate a 38400-baud line allows, and with it how many samples that many
+    // minutes hold.
+    bench::runEventLoopUntil([&] { return tally->readings >= 200; }, 30);
+    const double perSecond = kLinkBaud / (kBitsPerByte * tally->bytesPerReading());
+    const auto samples = static_cast<std::uint64_t>(minutes * 60 * perSecond);
+    const auto start = Clock::now();
+    if (!bench::runEventLoopUntil([&] { return tally->readings >= samples; }, 600))
+        throw std::runtime_error("the samples did not come in time");
+    const double took = seconds(Clock::now() - start);
+    const double peakKb = statusKilobytes("VmHWM");
+
+    bench::print({"4 peak resident memory, window shown, no session yet", shownKb / 1024, "MiB", {}, {}, {}});
+    bench::print({"4 peak resident memory after " + bench::figureText(minutes) + " min at Special (" +
+                      std::to_string(samples) + " samples at the 38400-baud rate, taken in " +
+                      bench::figureText(took) + " s)",
+                  peakKb / 1024, "MiB", {}, {}, {}});
+    return 0;
+}
+
+std::int64_t monotonicNanoseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Starts the window program once; milliseconds from just before the process
+// was made to the moment it reports its window shown.
+double startOnce()
+{
+    int out[2];
+    if (::pipe(out) != 0)
+        throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    ::posix_spawn_file_actions_addclose(&actions, out[0]);
+    char* argv[] = {const_cast<char*>(VANTREL_BENCH_WINDOW_PATH), nullptr};
+    const std::int64_t spawned = monotonicNanoseconds();
+    pid_t pid = 0;
+    const int failed = ::posix_spawn(&pid, VANTREL_BENCH_WINDOW_PATH, &actions, nullptr, argv, environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    if (failed)
+        throw std::runtime_error("cannot start " + std::string(VANTREL_BENCH_WINDOW_PATH));
+    const auto line = sim::testing::readLine(out[0], std::chrono::seconds(20));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!line || line->rfind("shown ", 0) != 0)
+        throw std::runtime_error("the window program reported no window");
+    return static_cast<double>(std::stoll(line->substr(6)) - spawned) / 1e6;
+}
+
+int startup(int runs)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i)
+        times.push_back(startOnce());
+    const bench::Spread spread = bench::spreadOf(times);
+    bench::print({"4 start-up: process start to window shown, --simulate, offscreen (median of " +
+                      std::to_string(runs) + ", p95 " + bench::figureText(spread.p95) + " ms)",
+                  spread.median, "ms", {}, {}, {}});
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bench::useOffscreenUnlessSet();
+    if (argc != 3 && argc != 4) {
+        std::cerr << "usage: vantrel-bench-program rate|idle|memory|startup ARGUMENT [SECONDS]\n";
+        return 2;
+    }
+    const std::string mode = argv[1];
+    const std::string what = argv[2];
+    const double number = argc == 4 ? std::stod(argv[3]) : 0;
+    try {
+        if (mode == "startup")
+            return startup(std::stoi(what)); // no window in this process
+        QApplication app(argc, argv);
+        bench::dressApplication();
+        if (mode == "rate")
+            return rate(what, number);
+        if (mode == "idle")
+            return idle(what, number);
+        if (mode == "memory")
+            return memory(std::stod(what));
+    } catch (const std::exception& failure) {
+        std::cerr << "vantrel-bench-program " << mode << ' ' << what << ": " << failure.what() << std::endl;
+        return 1;
+    }
+    std::cerr << "vantrel-bench-program: unknown measurement " << mode << '\n';
+    return 2;
+}

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release (build-bench/), runs them all and prints
+# one table: what is measured, the figure, and where a limit exists the
+# ratio to it with PASS or MISS against the target. Takes about two minutes
+# after the build. Not part of the test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+build=build-bench
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" --target vantrel-bench-program vantrel-bench-cost >/dev/null
+
+rows="$build/bench-rows.txt"
+log="$build/bench.log"
+: >"$rows"
+: >"$log"
+export QT_QPA_PLATFORM=offscreen
+measure() {
+  echo "  $*" >&2
+  if ! "$build/$@" >>"$rows" 2>>"$log"; then
+    echo "bench/run.sh: $* failed; see $log" >&2
+    tail -n 5 "$log" >&2
+    exit 1
+  fi
+}
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+echo "Measuring (program output in $log):" >&2
+measure vantrel-bench-program rate inprocess 3
+measure vantrel-bench-program rate pty 5
+measure vantrel-bench-program rate ptybare 3
+measure vantrel-bench-program rate tcp 3
+measure vantrel-bench-cost
+for state in paused closed about; do
+  measure vantrel-bench-program idle "$state" 10
+done
+measure vantrel-bench-program startup 7
+measure vantrel-bench-program memory 10
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+echo
+echo "Vantrel benchmarks, $(date '+%Y-%m-%d %H:%M %Z'), $(nproc) cores," \
+  "load average $load_before before and $load_after after"
+echo
+echo "| # | what is measured | figure | limit | ratio to limit | target |"
+echo "|---|---|---|---|---|---|"
+# Each row: BENCH|<item> <what>|figure|limit|ratio|verdict
+grep '^BENCH|' "$rows" | sort -s -t'|' -k2,2.2 | while IFS='|' read -r _ what figure limit ratio verdict; do
+  echo "| ${what%% *} | ${what#* } | $figure | $limit | $ratio | $verdict |"
+done
+if grep -q '|MISS' "$rows"; then
+  echo
+  echo "At least one target was missed (MISS above)."
+fi
