@@ -8,6 +8,7 @@
 #include "sim/SimulatedResourceManager.h"
 
 #include <QApplication>
+#include <QRegularExpression>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -481,6 +482,25 @@ TEST_F(LiveOperationTest, SpeedListSetsThePauseBeforeEachReading)
         EXPECT_EQ(speed->currentText(), step.item);
         EXPECT_EQ(window->m_lSleepMs, step.sleepMs) << step.item.toStdString();
     }
+}
+
+TEST_F(LiveOperationTest, AFullSweepShowsItsTimeBase)
+{
+    startWindow();
+    window->m_lSampleCount = 10; // a short sweep keeps the test short
+    openSession();
+    const std::size_t opened = mark();
+    QTest::keyClick(ui().cmbSpeed, Qt::Key_Down); // "Special": no pause
+    ASSERT_EQ(window->m_lSleepMs, 0);
+
+    // How long the sweep took is the machine's business; that it is shown is not.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ui().Text2->text() != QStringLiteral("--------"); }, kHangGuardMs));
+    EXPECT_GE(samplesSince(opened), 10);
+    EXPECT_EQ(window->m_dbCurData.slotCount(), 12);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9]+$")).match(ui().txtTime->text()).hasMatch())
+        << ui().txtTime->text().toStdString();
+    EXPECT_TRUE(ui().txtTimeUnits->text() == QStringLiteral("ms/div") ||
+                ui().txtTimeUnits->text() == QStringLiteral("s/div"));
 }
 
 // --- voltage entries ---------------------------------------------------------------
