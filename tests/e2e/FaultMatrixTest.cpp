@@ -186,14 +186,15 @@ TEST_F(FaultMatrixTest, AnInstrumentFallingSilentMidRunRepeatsTheLastReading)
     // The instrument comes back and answers the reading it missed, late. The
     // next question must get its own answer, not that one: the output is on,
     // so the button switches it off.
+    const int readingsBefore = readingsLogged();
     m_simulator->signal(SIGCONT);
     ASSERT_TRUE(waitUntil(
         [&] {
             const auto lines = transcriptLines(transcript());
-            return !lines.empty() && lines.back().starts_with("< ");
+            return readingsLogged() > readingsBefore && lines.back().starts_with("< ");
         },
         2s));
-    idle(100ms);
+    idle(100ms); // the late answer's bytes are on the line
     click(*ui().cmdOutput);
     EXPECT_EQ(colourOf(*ui().picOutputon_off), forms::kLampOff);
     const std::vector<std::string> switchedOff{"> OUTP?\\n", "< 1\\n", "> OUTPut 0\\n"};
