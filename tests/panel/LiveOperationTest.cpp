@@ -14,8 +14,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <functional>
+#include <optional>
 
 namespace {
 
@@ -187,7 +187,7 @@ TEST_F(LiveOperationTest, OpenAsksIdentityAndStateSendsChangedBoxesBackThenSampl
          forms::kLampOff},
     };
     for (const OpenCase& c : cases) {
-        bench = std::make_shared<Bench>(*bench);
+        bench = std::make_shared<Bench>(*bench); // a fresh instrument answering as before
         bench->writes.clear();
         bench->replies["OUTP?"] = c.output;
         bench->replies["SAMP?"] = c.sampling;
