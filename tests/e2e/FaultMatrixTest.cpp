@@ -235,6 +235,26 @@ TEST_F(FaultMatrixTest, AHangUpMidRunShowsOneBoxAndTheNextSimulatorOpensAgain)
     EXPECT_EQ(dialogs.shown.size(), 1u);
 }
 
+TEST_F(FaultMatrixTest, ALanInstrumentHangingUpMidRunShowsOneBoxAndCloses)
+{
+    Simulator lan({"--tcp", "0", "--fault", "hangup:1"});
+    const auto ready = lan.outputLine();
+    ASSERT_TRUE(ready) << lan.errorText();
+    const std::string port = ready->substr(ready->rfind(':') + 1, ready->find_last_not_of("\r\n") - ready->rfind(':'));
+    startWindow();
+    typeInto(*ui().VISAResorceCombo->lineEdit(), QString::fromStdString("TCPIP0::127.0.0.1::" + port + "::SOCKET"));
+    click(*ui().cmdComopen);
+    ASSERT_TRUE(sessionLampOpen());
+    EXPECT_EQ(lan.wait(3s), 0);
+
+    ASSERT_TRUE(waitUntil([&] { return !dialogs.shown.empty(); }, 3s));
+    const std::int32_t slot = window->m_lLastIndex;
+    ASSERT_TRUE(waitUntil([&] { return window->m_lLastIndex >= slot + 5 || window->m_lLastIndex < slot; }, 3s));
+    expectOneErrorBox("The connection to 127.0.0.1:" + port + " is closed");
+    click(*ui().cmdComopen);
+    expectClosedPanel();
+}
+
 TEST_F(FaultMatrixTest, AnOverCurrentStormOnAllChannelsIsReleasedEveryTime)
 {
     // Every channel draws more than its limit as soon as the output is on.
