@@ -458,8 +458,9 @@ TEST_F(LiveOperationTest, SpeedListSetsThePauseBeforeEachReading)
     ASSERT_EQ(speed->currentIndex(), -1);
     ASSERT_EQ(window->m_lSleepMs, 50);
 
-    // Picked with the arrow keys, or typed into the box and entered: a text
-    // that is no list item gives the pause of "Fast".
+    // Picked with the arrow keys, or typed into the box and entered. A typed
+    // text that is no list item is no pick: it joins no list and the pause
+    // stays as it was.
     const struct {
         Qt::Key key;
         const char* typed;
@@ -469,7 +470,7 @@ TEST_F(LiveOperationTest, SpeedListSetsThePauseBeforeEachReading)
         {Qt::Key_Down, nullptr, "Special", 0}, {Qt::Key_Down, nullptr, "Fast", 50},
         {Qt::Key_Down, nullptr, "Mid", 100},   {Qt::Key_Down, nullptr, "Slow", 200},
         {Qt::Key_Up, nullptr, "Mid", 100},     {Qt::Key_Return, "Special", "Special", 0},
-        {Qt::Key_Return, "Turbo", "Turbo", 50}, {Qt::Key_Return, "Slow", "Slow", 200},
+        {Qt::Key_Return, "Turbo", "Turbo", 0}, {Qt::Key_Return, "Slow", "Slow", 200},
     };
     for (const auto& step : steps) {
         if (step.typed) {
@@ -481,6 +482,7 @@ TEST_F(LiveOperationTest, SpeedListSetsThePauseBeforeEachReading)
         }
         EXPECT_EQ(speed->currentText(), step.item);
         EXPECT_EQ(window->m_lSleepMs, step.sleepMs) << step.item.toStdString();
+        EXPECT_EQ(speed->count(), 4) << step.item.toStdString();
     }
 }
 
