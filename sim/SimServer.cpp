@@ -277,8 +277,9 @@ public:
                 const bool blocked = !peer.outgoing.empty() && peer.outgoing.front().due <= now;
                 fds.push_back({peer.fd.get(), static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0});
             }
-            if (::poll(fds.data(), fds.size(), pollTimeoutMs(now, hangupAt)) < 0 && errno != EINTR)
-                failWithErrno("poll");
+            const std::optional<timespec> timeout = pollTimeout(now, hangupAt);
+            if (::ppoll(fds.data(), fds.size(), timeout ? &*timeout : nullptr, nullptr) < 0 && errno != EINTR)
+                failWithErrno("ppoll");
             if (fds[0].revents)
                 return 0;
             std::size_t next = 1;
@@ -294,17 +295,19 @@ public:
     }
 
 private:
-    int pollTimeoutMs(SteadyClock::time_point now, std::optional<SteadyClock::time_point> hangupAt) const
+    // Until the next reply is due, to the nanosecond: a wait in whole
+    // milliseconds would add up to a millisecond to every reply's line time.
+    std::optional<timespec> pollTimeout(SteadyClock::time_point now,
+                                        std::optional<SteadyClock::time_point> hangupAt) const
     {
         std::optional<SteadyClock::time_point> wake = hangupAt;
         for (const auto& peer : m_peers)
             if (!peer.outgoing.empty() && (!wake || peer.outgoing.front().due < *wake))
                 wake = peer.outgoing.front().due;
         if (!wake)
-            return -1;
-        // Round up so the loop never spins on a deadline a fraction of a millisecond away.
-        const auto wait = std::chrono::ceil<milliseconds>(*wake - now);
-        return static_cast<int>(std::max<milliseconds::rep>(0, wait.count()));
+            return std::nullopt;
+        const auto wait = duration_cast<std::chrono::nanoseconds>(std::max(SteadyClock::duration::zero(), *wake - now));
+        return timespec{static_cast<time_t>(wait.count() / 1'000'000'000), static_cast<long>(wait.count() % 1'000'000'000)};
     }
 
     void acceptClient()

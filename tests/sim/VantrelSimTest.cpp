@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -168,6 +169,33 @@ TEST_F(VantrelSimTest, LineSurvivesThePortBeingClosedAndReopened)
         EXPECT_EQ(readLine(line), "1\n");
         ::close(line);
     }
+}
+
+TEST_F(VantrelSimTest, ReplyTakesItsLineTimeWithoutBusyWaiting)
+{
+    const auto cpuMs = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_CHILDREN, &usage); // the children ended and waited for
+        return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0
+            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+    };
+    const double cpuBefore = cpuMs();
+    {
+        const auto link = m_dir / "line";
+        Simulator simulator({"--pty", link.string(), "--baud", "600"});
+        ASSERT_TRUE(simulator.outputLine()) << simulator.errorText();
+        const int line = openLine(link);
+        ASSERT_GE(line, 0);
+        const auto sent = SteadyClock::now();
+        writeAll(line, "IDN?\n");
+        EXPECT_EQ(readLine(line), kIdentityLine);
+        // 38 bytes of 10 bits at 600 baud.
+        EXPECT_GE(SteadyClock::now() - sent, 633ms);
+        EXPECT_EQ(simulator.stop(SIGTERM), 0);
+    }
+    // The simulator sleeps until the reply is due; waiting in a loop would
+    // burn a good part of those 633 ms.
+    EXPECT_LT(cpuMs() - cpuBefore, 150);
 }
 
 TEST_F(VantrelSimTest, PortAtTheWrongSpeedGetsNoSenseOut)
