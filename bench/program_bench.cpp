@@ -168,22 +168,18 @@ int rate(const std::string& link, double measureSeconds)
         simulatorReadyLine(simulator);
         const Rate r = measureRate(systemManagers(), panel::ResourceMode::Hardware,
                                    QString::fromStdString("ASRL" + linkPath + "::INSTR"), measureSeconds);
+        // Right after, on the same line: what the simulator and the operating
+        // system allow with no program in between.
+        const Rate bare = bareRoundTrips(linkPath, measureSeconds);
         const double limit = kLinkBaud / (kBitsPerByte * r.bytesPerReading);
+        const std::string bytes = bench::figureText(r.bytesPerReading) + " bytes per I? round trip";
         bench::print({"1b samples/s at Special, vantrel-sim --pty (38400 baud line time)", r.samplesPerSecond,
-                      "samples/s", limit, bench::figureText(r.bytesPerReading) + " bytes per I? round trip",
-                      bench::Target{bench::Target::Kind::AtLeastShare, kLinkShareTarget}});
+                      "samples/s", limit, bytes, bench::Target{bench::Target::Kind::AtLeastShare, kLinkShareTarget}});
         printCpuPerSample("1b", r);
-        return 0;
-    }
-    if (link == "ptybare") {
-        QTemporaryDir dir;
-        const std::string linkPath = dir.filePath(QStringLiteral("orvane")).toStdString();
-        sim::testing::Simulator simulator({"--pty", linkPath});
-        simulatorReadyLine(simulator);
-        const Rate r = bareRoundTrips(linkPath, measureSeconds);
-        const double limit = kLinkBaud / (kBitsPerByte * r.bytesPerReading);
-        bench::print({"1b reference: bare write/read loop on the same pty, no program", r.samplesPerSecond,
-                      "samples/s", limit, bench::figureText(r.bytesPerReading) + " bytes per I? round trip", {}});
+        bench::print({"1b reference: bare write/read loop on the same pty right after, no program",
+                      bare.samplesPerSecond, "samples/s", limit, bytes, {}});
+        bench::print({"1b the program's rate / the bare loop's (ratio)", r.samplesPerSecond / bare.samplesPerSecond,
+                      "x", {}, {}, {}});
         return 0;
     }
     if (link == "tcp") {
