@@ -141,8 +141,12 @@ public:
 
     int stop(int signal)
     {
+        // A stopped process acts on the signal only once continued. Continue it
+        // first: a SIGCONT arriving while it is already on its way out cancels
+        // the stop with which the leak checker of a sanitizer build freezes it,
+        // and that exit then never ends.
+        ::kill(m_pid, SIGCONT);
         ::kill(m_pid, signal);
-        ::kill(m_pid, SIGCONT); // a stopped process acts on the signal only once continued
         return wait();
     }
 
