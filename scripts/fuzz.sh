@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer programs with clang into build-fuzz/ and runs each from
+# its committed inputs for SECONDS (default 20). New inputs go to a temporary
+# folder, so the committed corpus stays as it is; an input that fails a check
+# is kept in build-fuzz/findings/<program>/.
+# Usage: scripts/fuzz.sh [SECONDS [PROGRAM...]]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-20}
+programs=("${@:2}")
+[[ ${#programs[@]} -gt 0 ]] || programs=(strtodbl readback voltage_entry resource_expression)
+build_dir=${VANTREL_FUZZ_BUILD_DIR:-build-fuzz}
+
+CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_FUZZ=ON >/dev/null
+cmake --build "$build_dir" --target vantrel_fuzzers
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+for program in "${programs[@]}"; do
+  findings="$build_dir/findings/$program"
+  mkdir -p "$work/$program" "$findings"
+  inputs=("tests/fuzz/corpus/$program")
+  [[ -d "tests/fuzz/crashes/$program" ]] && inputs+=("tests/fuzz/crashes/$program")
+  # -timeout: one input taking this long counts as a hang.
+  if "$build_dir/fuzz_$program" -max_total_time="$seconds" -timeout=10 -artifact_prefix="$findings/" \
+       "$work/$program" "${inputs[@]}" >"$work/$program.log" 2>&1; then
+    passed=$((passed + 1))
+    echo "fuzz_$program: $(grep -o 'Done [0-9]* runs in [0-9]* second' "$work/$program.log" || echo done)"
+  else
+    failed=$((failed + 1))
+    tail -n 40 "$work/$program.log"
+    echo "fuzz_$program FAILED; the input is in $findings/ (keep it under tests/fuzz/crashes/$program/ once fixed)"
+  fi
+done
+echo "fuzz: $passed passed, $failed failed"
+[[ $failed -eq 0 ]]
