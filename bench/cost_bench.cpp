@@ -63,12 +63,17 @@ public:
 
 bench::ReportingDialogs g_dialogs;
 
-bench::Spread readbackParsing()
+instrument::Surroundings fixedReplySurroundings()
 {
     instrument::Surroundings surroundings;
     surroundings.resourceManagers = [](const std::string&) { return std::make_unique<FixedReplyManager>(); };
     surroundings.dialogs = &g_dialogs;
-    instrument::IOClass io(std::move(surroundings));
+    return surroundings;
+}
+
+bench::Spread readbackParsing()
+{
+    instrument::IOClass io(fixedReplySurroundings());
     io.SetBaudRate(38400);
     io.SetVISAResouce("ASRL1::INSTR");
     if (!io.VISAOpen())
@@ -135,14 +140,21 @@ bench::Spread storing()
     });
 }
 
-// Full redraws of the window's own picture after each new sample.
-bench::Spread redraws(scope::WavePic& picture, int chkRoll)
+// Full redraws of the window's own picture after each new sample; with
+// `andPaint`, each also painted onto the shown window at once, as the event
+// loop does after a sample when nothing else is pending.
+bench::Spread redraws(scope::WavePic& picture, int chkRoll, bool andPaint = false)
 {
     Acquired acquired;
     picture.setStateProvider([&] { return acquired.state(chkRoll); });
-    for (int i = 0; i < 50; ++i)
+    const auto redraw = [&] {
         picture.redraw();
-    const bench::Spread spread = bench::timeEach(2000, [&] { picture.redraw(); }, [&] { acquired.add(); });
+        if (andPaint)
+            picture.repaint(picture.contentsRect());
+    };
+    for (int i = 0; i < 50; ++i)
+        redraw();
+    const bench::Spread spread = bench::timeEach(2000, redraw, [&] { acquired.add(); });
     picture.setStateProvider({});
     return spread;
 }
@@ -210,9 +222,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     bench::dressApplication();
     try {
-        // The window's own picture, at its own size and font; the window
-        // itself is never loaded, only its layout is used.
-        panel::MainForm window(instrument::Surroundings{});
+        // The window's own picture, at its own size and font.
+        panel::MainForm window(fixedReplySurroundings());
         scope::WavePic& picture = *window.controls().WavePic;
         const QSize area = picture.contentsRect().size();
         const std::string size = std::to_string(area.width()) + "x" + std::to_string(area.height());
@@ -221,12 +232,16 @@ int main(int argc, char** argv)
         const bench::Spread store = storing();
         const bench::Spread sweep = redraws(picture, 0);
         const bench::Spread roll = redraws(picture, 1);
+        window.show(); // loads the window; no session is opened
+        bench::runEventLoopFor(0.2); // until it is exposed
+        const bench::Spread rollPainted = redraws(picture, 1, true);
         const bench::Spread charts = chartRedraws(area);
 
         printSpread("2 parse: GetCurrentCHArray on a fixed reply", parse);
         printSpread("2 store: one sample into SampleBuffer", store);
         printSpread("2 full redraw, sweep mode, " + size, sweep);
         printSpread("2 full redraw, roll mode, " + size, roll);
+        printSpread("2 full redraw, roll mode, and its paint onto the shown window", rollPainted);
         const bench::Target below{bench::Target::Kind::Below};
         for (const auto& [mode, redraw] : {std::pair{"roll", roll}, std::pair{"sweep", sweep}}) {
             bench::print({std::string("2 own cost per sample: parse + store + redraw (") + mode + "), sum of medians",

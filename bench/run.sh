@@ -2,7 +2,8 @@
 # Builds the benchmarks in Release (build-bench/), runs them all and prints
 # one table: what is measured, the figure, and where a limit exists the
 # ratio to it with PASS or MISS against the target. Takes about two minutes
-# after the build. Not part of the test suite.
+# after the build; the table is also left in build-bench/bench-table.md.
+# Not part of the test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -38,17 +39,20 @@ measure vantrel-bench-program startup 7
 measure vantrel-bench-program memory 10
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
-echo
-echo "Vantrel benchmarks, $(date '+%Y-%m-%d %H:%M %Z'), $(nproc) cores," \
-  "load average $load_before before and $load_after after"
-echo
-echo "| # | what is measured | figure | limit | ratio to limit | target |"
-echo "|---|---|---|---|---|---|"
-# Each row: BENCH|<item> <what>|figure|limit|ratio|verdict
-grep '^BENCH|' "$rows" | sort -s -t'|' -k2,2.2 | while IFS='|' read -r _ what figure limit ratio verdict; do
-  echo "| ${what%% *} | ${what#* } | $figure | $limit | $ratio | $verdict |"
-done
-if grep -q '|MISS' "$rows"; then
+table() {
+  echo "Vantrel benchmarks, $(date '+%Y-%m-%d %H:%M %Z'), $(nproc) cores," \
+    "load average $load_before before and $load_after after"
   echo
-  echo "At least one target was missed (MISS above)."
-fi
+  echo "| # | what is measured | figure | limit | ratio to limit | target |"
+  echo "|---|---|---|---|---|---|"
+  # Each row: BENCH|<item> <what>|figure|limit|ratio|verdict
+  grep '^BENCH|' "$rows" | sort -s -t'|' -k2,2.2 | while IFS='|' read -r _ what figure limit ratio verdict; do
+    echo "| ${what%% *} | ${what#* } | $figure | $limit | $ratio | $verdict |"
+  done
+  if grep -q '|MISS' "$rows"; then
+    echo
+    echo "At least one target was missed (MISS above)."
+  fi
+}
+echo
+table | tee "$build/bench-table.md"
