@@ -1,5 +1,6 @@
 #include "ProgramWindow.h"
 
+#include "app/ProgramSurroundings.h"
 #include "forms/BackColor.h"
 #include "forms/ProgramIcon.h"
 #include "forms/WindowFont.h"
@@ -31,15 +32,14 @@ void ReportingDialogs::showMessage(const std::string& title, const std::string& 
     m_shown.push_back(title + ": " + text);
 }
 
-ProgramWindow::ProgramWindow(visa::ResourceManagerFactory managers, panel::ResourceMode mode)
+ProgramWindow::ProgramWindow(panel::ResourceMode mode, std::shared_ptr<LinkTally> tally)
 {
-    instrument::Surroundings surroundings;
-    surroundings.resourceManagers = std::move(managers);
-    surroundings.dialogs = &m_dialogs;
-    surroundings.endProgram = [] {
+    instrument::Surroundings surroundings = app::programSurroundings(mode, m_dialogs, [] {
         std::cerr << "vantrel-bench: the program ended itself" << std::endl;
         std::exit(1);
-    };
+    });
+    if (tally)
+        surroundings.resourceManagers = countingManagers(std::move(surroundings.resourceManagers), std::move(tally));
     m_window = std::make_unique<panel::MainForm>(std::move(surroundings), mode);
     m_window->show();
 }

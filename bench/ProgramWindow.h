@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CountingResourceManager.h"
 #include "instrument/Surroundings.h"
 #include "panel/MainForm.h"
 
@@ -31,12 +32,12 @@ private:
     std::vector<std::string> m_shown;
 };
 
-// The program's main window, wired with the given resource managers as
-// vantrel's main wires it, shown, and driven through its own controls as a
-// user would.
+// The program's main window, wired by the program's own wiring for the mode
+// (message boxes excepted), shown, and driven through its own controls as a
+// user would. With a tally, every session's current readings are counted.
 class ProgramWindow {
 public:
-    ProgramWindow(visa::ResourceManagerFactory managers, panel::ResourceMode mode);
+    explicit ProgramWindow(panel::ResourceMode mode, std::shared_ptr<LinkTally> tally = nullptr);
     ~ProgramWindow();
 
     panel::MainForm& window() { return *m_window; }

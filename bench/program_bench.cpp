@@ -14,7 +14,6 @@
 #include "support/SimulatorProcess.h"
 
 #include "sim/SimulatedResourceManager.h"
-#include "visa/ResourceManagers.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -48,16 +47,6 @@ double seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
-visa::ResourceManagerFactory simulatedManagers()
-{
-    return [](const std::string&) { return sim::createSimulatedResourceManager(); };
-}
-
-visa::ResourceManagerFactory systemManagers()
-{
-    return [](const std::string& name) { return visa::createResourceManager(name); };
-}
-
 double cpuSeconds()
 {
     rusage usage{};
@@ -73,11 +62,10 @@ struct Rate {
     double cpuMicrosecondsPerSample = 0; // the program's own CPU time, this process
 };
 
-Rate measureRate(visa::ResourceManagerFactory managers, panel::ResourceMode mode, const QString& resource,
-                 double measureSeconds)
+Rate measureRate(panel::ResourceMode mode, const QString& resource, double measureSeconds)
 {
     auto tally = std::make_shared<bench::LinkTally>();
-    bench::ProgramWindow program(bench::countingManagers(std::move(managers), tally), mode);
+    bench::ProgramWindow program(mode, tally);
     program.open(resource);
     program.clickOutput();
     program.chooseSpeed(QStringLiteral("Special"));
@@ -153,7 +141,7 @@ void printCpuPerSample(const std::string& item, const Rate& r)
 int rate(const std::string& link, double measureSeconds)
 {
     if (link == "inprocess") {
-        const Rate r = measureRate(simulatedManagers(), panel::ResourceMode::Simulation, kInProcessResource,
+        const Rate r = measureRate(panel::ResourceMode::Simulation, kInProcessResource,
                                    measureSeconds);
         bench::print({"1a samples/s at Special, in-process simulator " + kInProcessResource.toStdString()
                           + " (no line time)",
@@ -166,7 +154,7 @@ int rate(const std::string& link, double measureSeconds)
         const std::string linkPath = dir.filePath(QStringLiteral("orvane")).toStdString();
         sim::testing::Simulator simulator({"--pty", linkPath});
         simulatorReadyLine(simulator);
-        const Rate r = measureRate(systemManagers(), panel::ResourceMode::Hardware,
+        const Rate r = measureRate(panel::ResourceMode::Hardware,
                                    QString::fromStdString("ASRL" + linkPath + "::INSTR"), measureSeconds);
         // Right after, on the same line: what the simulator and the operating
         // system allow with no program in between.
@@ -188,7 +176,7 @@ int rate(const std::string& link, double measureSeconds)
         std::smatch port;
         if (!std::regex_search(ready, port, std::regex(R"(127\.0\.0\.1:(\d+))")))
             throw std::runtime_error("vantrel-sim named no port: " + ready);
-        const Rate r = measureRate(systemManagers(), panel::ResourceMode::Hardware,
+        const Rate r = measureRate(panel::ResourceMode::Hardware,
                                    QString::fromStdString("TCPIP0::127.0.0.1::" + port[1].str() + "::SOCKET"),
                                    measureSeconds);
         bench::print({"1c samples/s at Special, vantrel-sim --tcp (loopback)", r.samplesPerSecond, "samples/s", {},
@@ -201,7 +189,7 @@ int rate(const std::string& link, double measureSeconds)
 
 int idle(const std::string& state, double measureSeconds)
 {
-    bench::ProgramWindow program(simulatedManagers(), panel::ResourceMode::Simulation);
+    bench::ProgramWindow program(panel::ResourceMode::Simulation);
     std::string what;
     bool hasTarget = true;
     if (state == "paused" || state == "closed") {
@@ -251,8 +239,7 @@ double statusKilobytes(const std::string& field)
 int memory(double minutes)
 {
     auto tally = std::make_shared<bench::LinkTally>();
-    bench::ProgramWindow program(bench::countingManagers(simulatedManagers(), tally),
-                                 panel::ResourceMode::Simulation);
+    bench::ProgramWindow program(panel::ResourceMode::Simulation, tally);
     bench::runEventLoopFor(0.2);
     const double shownKb = statusKilobytes("VmHWM");
 

@@ -1,12 +1,12 @@
-// vantrel-bench-window: vantrel --simulate as its main wires it, which
+// vantrel-bench-window: vantrel --simulate, wired as its main wires it, that
 // prints "shown <CLOCK_MONOTONIC ns>" once the main window has first been
 // exposed and painted, then ends. vantrel-bench-program startup times it from
 // the moment it made the process.
 #include "ProgramWindow.h"
 
+#include "app/ProgramSurroundings.h"
 #include "forms/MessageBoxDialogs.h"
 #include "panel/MainForm.h"
-#include "sim/SimulatedResourceManager.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -56,12 +56,8 @@ int main(int argc, char** argv)
     bench::dressApplication();
 
     forms::MessageBoxDialogs dialogs;
-    instrument::Surroundings surroundings;
-    surroundings.dialogs = &dialogs;
-    surroundings.endProgram = [] { std::_Exit(EXIT_FAILURE); };
-    surroundings.resourceManagers = [](const std::string&) { return sim::createSimulatedResourceManager(); };
-
-    panel::MainForm window(std::move(surroundings), panel::ResourceMode::Simulation);
+    const panel::ResourceMode mode = panel::ResourceMode::Simulation;
+    panel::MainForm window(app::programSurroundings(mode, dialogs, [] { std::_Exit(EXIT_FAILURE); }), mode);
     FirstExpose probe(window);
     app.installEventFilter(&probe);
     window.show();
