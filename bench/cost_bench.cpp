@@ -16,6 +16,7 @@
 #include <QLineSeries>
 #include <QPainter>
 #include <QValueAxis>
+#include <QWindow>
 
 #include <benchmark/benchmark.h>
 
@@ -140,6 +141,19 @@ bench::Spread storing()
     });
 }
 
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 // Full redraws of the window's own picture after each new sample; with
 // `andPaint`, each also painted onto the shown window at once, as the event
 // loop does after a sample when nothing else is pending.
@@ -154,8 +168,15 @@ bench::Spread redraws(scope::WavePic& picture, int chkRoll, bool andPaint = fals
     };
     for (int i = 0; i < 50; ++i)
         redraw();
-    const bench::Spread spread = bench::timeEach(2000, redraw, [&] { acquired.add(); });
+    PaintCounter counter;
+    picture.installEventFilter(&counter);
+    constexpr int kRedraws = 2000;
+    const bench::Spread spread = bench::timeEach(kRedraws, redraw, [&] { acquired.add(); });
+    picture.removeEventFilter(&counter);
     picture.setStateProvider({});
+    if (andPaint && counter.paints < kRedraws)
+        throw std::runtime_error("the picture was painted " + std::to_string(counter.paints) + " times for "
+                                 + std::to_string(kRedraws) + " redraws");
     return spread;
 }
 
@@ -233,7 +254,8 @@ int main(int argc, char** argv)
         const bench::Spread sweep = redraws(picture, 0);
         const bench::Spread roll = redraws(picture, 1);
         window.show(); // loads the window; no session is opened
-        bench::runEventLoopFor(0.2); // until it is exposed
+        if (!bench::runEventLoopUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }, 10))
+            throw std::runtime_error("the window was never exposed");
         const bench::Spread rollPainted = redraws(picture, 1, true);
         const bench::Spread charts = chartRedraws(area);
 
