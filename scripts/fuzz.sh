@@ -16,22 +16,35 @@ cmake --build "$build_dir" --target vantrel_fuzzers
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# Two programs at a time, one per core; results are reported in order.
+run() {
+  local program=$1 findings="$build_dir/findings/$1"
+  local inputs=("tests/fuzz/corpus/$program")
+  [[ -d "tests/fuzz/crashes/$program" ]] && inputs+=("tests/fuzz/crashes/$program")
+  mkdir -p "$work/$program" "$findings"
+  # -timeout: one input taking this long counts as a hang.
+  local status=0
+  "$build_dir/fuzz_$program" -max_total_time="$seconds" -timeout=10 -artifact_prefix="$findings/" \
+    "$work/$program" "${inputs[@]}" >"$work/$program.log" 2>&1 || status=$?
+  echo "$status" >"$work/$program.status"
+}
+for program in "${programs[@]}"; do
+  while [[ $(jobs -rp | wc -l) -ge 2 ]]; do wait -n || true; done
+  run "$program" &
+done
+wait
+
 passed=0
 failed=0
 for program in "${programs[@]}"; do
-  findings="$build_dir/findings/$program"
-  mkdir -p "$work/$program" "$findings"
-  inputs=("tests/fuzz/corpus/$program")
-  [[ -d "tests/fuzz/crashes/$program" ]] && inputs+=("tests/fuzz/crashes/$program")
-  # -timeout: one input taking this long counts as a hang.
-  if "$build_dir/fuzz_$program" -max_total_time="$seconds" -timeout=10 -artifact_prefix="$findings/" \
-       "$work/$program" "${inputs[@]}" >"$work/$program.log" 2>&1; then
+  if [[ "$(cat "$work/$program.status")" == 0 ]]; then
     passed=$((passed + 1))
     echo "fuzz_$program: $(grep -o 'Done [0-9]* runs in [0-9]* second' "$work/$program.log" || echo done)"
   else
     failed=$((failed + 1))
     tail -n 40 "$work/$program.log"
-    echo "fuzz_$program FAILED; the input is in $findings/ (keep it under tests/fuzz/crashes/$program/ once fixed)"
+    echo "fuzz_$program FAILED; the input is in $build_dir/findings/$program/" \
+      "(keep it under tests/fuzz/crashes/$program/ once fixed)"
   fi
 done
 echo "fuzz: $passed passed, $failed failed"

@@ -33,7 +33,7 @@ struct Input {
     fs::path file;
 };
 
-void PrintTo(const Input& input, std::ostream* os) { *os << input.file; }
+void PrintTo(const Input& input, std::ostream* os) { *os << input.file.lexically_relative(kInputRoot).string(); }
 
 std::vector<Input> committedInputs()
 {
