@@ -12,8 +12,11 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <functional>
+#include "ErrorText.h"
 
 namespace {
+
+using visa::testing::errorOf;
 
 using ::testing::HasSubstr;
 
@@ -43,15 +46,6 @@ public:
 private:
     void* m_handle;
 };
-
-std::string errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const visa::Error& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
 
 constexpr std::uint32_t kAttrTimeout = 0x3FFF001A;
 constexpr std::uint32_t kAttrBaud = 0x3FFF0021;

@@ -8,8 +8,11 @@
 
 #include <functional>
 #include <thread>
+#include "ErrorText.h"
 
 namespace {
+
+using visa::testing::errorOf;
 
 using ::testing::HasSubstr;
 
@@ -27,15 +30,6 @@ protected:
         serial->setDtrAsserted(true); // a pty has no DTR line: quietly nothing to do
         session->setTimeout(2000);
         return session;
-    }
-
-    std::string errorOf(const std::function<void()>& action) {
-        try {
-            action();
-        } catch (const visa::Error& error) {
-            return error.what();
-        }
-        return "(no error)";
     }
 
     PtyPair pty;

@@ -11,8 +11,11 @@
 #include <functional>
 #include <thread>
 #include <unistd.h>
+#include "ErrorText.h"
 
 namespace {
+
+using visa::testing::errorOf;
 
 using ::testing::HasSubstr;
 
@@ -64,15 +67,6 @@ private:
     std::thread m_thread;
     std::string m_received;
 };
-
-std::string errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const visa::Error& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
 
 TEST(TcpSocket, QueryRoundTripThenHangUp) {
     LoopbackInstrument instrument("one\ntwo\n");
