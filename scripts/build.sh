@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds Vantrel into build/ (Debug with tests unless told
-# otherwise). Extra arguments go to the build step, e.g. a target name.
+# otherwise). Extra arguments go to the build step, e.g. --target vantrel.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${VANTREL_BUILD_DIR:-build}

@@ -5,6 +5,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-scripts/build.sh vantrel vantrel-sim vantrel-visa
+scripts/build.sh --target vantrel vantrel-sim vantrel-visa
 if [[ $# -eq 0 ]]; then set -- --simulate; fi
 exec build/vantrel "$@"
