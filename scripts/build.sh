@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Configures and builds Vantrel into build/ (Debug with tests unless told
-# otherwise). Extra arguments go to the build step, e.g. --target vantrel.
+# Configures and builds Vantrel into build/ (RelWithDebInfo unless
+# VANTREL_BUILD_TYPE says otherwise; VANTREL_BUILD_DIR and VANTREL_CMAKE_ARGS
+# choose the folder and extra options). Extra arguments go to the build step,
+# e.g. --target vantrel.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${VANTREL_BUILD_DIR:-build}
