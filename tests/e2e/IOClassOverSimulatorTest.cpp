@@ -52,9 +52,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(fs::exists(simulatorPath())) << simulatorPath();
-        std::string pattern = (fs::temp_directory_path() / "vantrel-e2e-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_dir = sim::testing::makeTestDirectory("vantrel-e2e");
         m_log = m_dir / "sim.log";
     }
 

@@ -84,9 +84,7 @@ class ResourceHygieneTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "vantrel-hygiene-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_dir = sim::testing::makeTestDirectory("vantrel-hygiene");
         m_line = m_dir / ("orvane-" + std::to_string(::getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     }
     void TearDown() override { fs::remove_all(m_dir); }

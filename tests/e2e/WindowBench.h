@@ -102,9 +102,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(fs::exists(sim::testing::simulatorPath())) << sim::testing::simulatorPath();
-        std::string pattern = (fs::temp_directory_path() / "vantrel-window-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_dir = sim::testing::makeTestDirectory("vantrel-window");
     }
 
     void TearDown() override

@@ -43,9 +43,7 @@ class VantrelSimTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "vantrel-sim-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_dir = sim::testing::makeTestDirectory("vantrel-sim-test");
         ASSERT_TRUE(fs::exists(simulatorPath())) << simulatorPath();
     }
     void TearDown() override

@@ -57,6 +57,16 @@ inline std::optional<std::string> readLine(int fd, std::chrono::milliseconds gua
     return line;
 }
 
+// A fresh folder of its own for one test: simulator links, logs and lock
+// files never meet another test's. Throws when none can be made.
+inline std::filesystem::path makeTestDirectory(const std::string& prefix)
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make a temporary folder " + pattern);
+    return pattern;
+}
+
 inline std::string fileText(const std::filesystem::path& path)
 {
     std::ifstream file(path);
