@@ -15,7 +15,10 @@ struct LinkTally {
     std::uint64_t replyBytes = 0;
 
     std::uint64_t bytes() const { return commandBytes + replyBytes; }
-    double bytesPerReading() const { return readings ? static_cast<double>(bytes()) / static_cast<double>(readings) : 0; }
+    double bytesPerReading() const
+    {
+        return readings ? static_cast<double>(bytes()) / static_cast<double>(readings) : 0;
+    }
 };
 
 // Hands out the resource managers of `inner` with every session they open

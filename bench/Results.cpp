@@ -46,7 +46,7 @@ void print(const Row& row)
         ratio = figureText(row.figure / *row.limit);
         if (row.target)
             verdict = std::string(met(*row.target, row.figure, *row.limit) ? "PASS" : "MISS") + ": "
-                + targetText(*row.target);
+                      + targetText(*row.target);
     }
     std::cout << "BENCH|" << row.what << '|' << figureText(row.figure) << ' ' << row.unit << '|' << limit << '|'
               << ratio << '|' << verdict << std::endl;

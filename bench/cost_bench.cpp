@@ -119,10 +119,7 @@ struct Acquired {
             buffer.at(channel, lastIndex) = reading[static_cast<std::size_t>(channel - 1)];
         dataValid = true;
     }
-    scope::DisplayState state(int chkRoll) const
-    {
-        return {&buffer, kSamples, dataValid, lastIndex, chkRoll, 1};
-    }
+    scope::DisplayState state(int chkRoll) const { return {&buffer, kSamples, dataValid, lastIndex, chkRoll, 1}; }
 
     scope::SampleBuffer buffer;
     std::int32_t lastIndex = 0;
@@ -270,8 +267,8 @@ int main(int argc, char** argv)
                           parse.median + store.median + redraw.median, "µs", kOwnCostLimitUs, "", below});
         }
         printSpread("5 Qt Charts reference: 3 QLineSeries x 100 points, " + size, charts);
-        bench::print({"5 Qt Charts redraw / our roll redraw (medians; ratio)", charts.median / roll.median, "x", {},
-                      {}, {}});
+        bench::print(
+            {"5 Qt Charts redraw / our roll redraw (medians; ratio)", charts.median / roll.median, "x", {}, {}, {}});
     } catch (const std::exception& failure) {
         std::cerr << "vantrel-bench-cost: " << failure.what() << std::endl;
         return 1;

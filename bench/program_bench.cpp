@@ -134,18 +134,25 @@ Rate bareRoundTrips(const std::string& linkPath, double measureSeconds)
 // as CPU time of its process.
 void printCpuPerSample(const std::string& item, const Rate& r)
 {
-    bench::print({item + " program CPU per sample (read, store, redraw, paint, events)", r.cpuMicrosecondsPerSample,
-                  "µs", {}, {}, {}});
+    bench::print({item + " program CPU per sample (read, store, redraw, paint, events)",
+                  r.cpuMicrosecondsPerSample,
+                  "µs",
+                  {},
+                  {},
+                  {}});
 }
 
 int rate(const std::string& link, double measureSeconds)
 {
     if (link == "inprocess") {
-        const Rate r = measureRate(panel::ResourceMode::Simulation, kInProcessResource,
-                                   measureSeconds);
-        bench::print({"1a samples/s at Special, in-process simulator " + kInProcessResource.toStdString()
-                          + " (no line time)",
-                      r.samplesPerSecond, "samples/s", {}, {}, {}});
+        const Rate r = measureRate(panel::ResourceMode::Simulation, kInProcessResource, measureSeconds);
+        bench::print(
+            {"1a samples/s at Special, in-process simulator " + kInProcessResource.toStdString() + " (no line time)",
+             r.samplesPerSecond,
+             "samples/s",
+             {},
+             {},
+             {}});
         printCpuPerSample("1a", r);
         return 0;
     }
@@ -154,8 +161,8 @@ int rate(const std::string& link, double measureSeconds)
         const std::string linkPath = dir.filePath(QStringLiteral("orvane")).toStdString();
         sim::testing::Simulator simulator({"--pty", linkPath});
         simulatorReadyLine(simulator);
-        const Rate r = measureRate(panel::ResourceMode::Hardware,
-                                   QString::fromStdString("ASRL" + linkPath + "::INSTR"), measureSeconds);
+        const Rate r = measureRate(panel::ResourceMode::Hardware, QString::fromStdString("ASRL" + linkPath + "::INSTR"),
+                                   measureSeconds);
         // Right after, on the same line: what the simulator and the operating
         // system allow with no program in between.
         const Rate bare = bareRoundTrips(linkPath, measureSeconds);
@@ -165,9 +172,17 @@ int rate(const std::string& link, double measureSeconds)
                       "samples/s", limit, bytes, bench::Target{bench::Target::Kind::AtLeastShare, kLinkShareTarget}});
         printCpuPerSample("1b", r);
         bench::print({"1b reference: bare write/read loop on the same pty right after, no program",
-                      bare.samplesPerSecond, "samples/s", limit, bytes, {}});
-        bench::print({"1b the program's rate / the bare loop's (ratio)", r.samplesPerSecond / bare.samplesPerSecond,
-                      "x", {}, {}, {}});
+                      bare.samplesPerSecond,
+                      "samples/s",
+                      limit,
+                      bytes,
+                      {}});
+        bench::print({"1b the program's rate / the bare loop's (ratio)",
+                      r.samplesPerSecond / bare.samplesPerSecond,
+                      "x",
+                      {},
+                      {},
+                      {}});
         return 0;
     }
     if (link == "tcp") {
@@ -176,11 +191,11 @@ int rate(const std::string& link, double measureSeconds)
         std::smatch port;
         if (!std::regex_search(ready, port, std::regex(R"(127\.0\.0\.1:(\d+))")))
             throw std::runtime_error("vantrel-sim named no port: " + ready);
-        const Rate r = measureRate(panel::ResourceMode::Hardware,
-                                   QString::fromStdString("TCPIP0::127.0.0.1::" + port[1].str() + "::SOCKET"),
-                                   measureSeconds);
-        bench::print({"1c samples/s at Special, vantrel-sim --tcp (loopback)", r.samplesPerSecond, "samples/s", {},
-                      {}, {}});
+        const Rate r =
+            measureRate(panel::ResourceMode::Hardware,
+                        QString::fromStdString("TCPIP0::127.0.0.1::" + port[1].str() + "::SOCKET"), measureSeconds);
+        bench::print(
+            {"1c samples/s at Special, vantrel-sim --tcp (loopback)", r.samplesPerSecond, "samples/s", {}, {}, {}});
         printCpuPerSample("1c", r);
         return 0;
     }
@@ -259,10 +274,14 @@ int memory(double minutes)
     const double peakKb = statusKilobytes("VmHWM");
 
     bench::print({"4 peak resident memory, window shown, no session yet", shownKb / 1024, "MiB", {}, {}, {}});
-    bench::print({"4 peak resident memory after " + bench::figureText(minutes) + " min at Special (" +
-                      std::to_string(samples) + " samples at the 38400-baud rate, taken in " +
-                      bench::figureText(took) + " s)",
-                  peakKb / 1024, "MiB", {}, {}, {}});
+    bench::print({"4 peak resident memory after " + bench::figureText(minutes) + " min at Special ("
+                      + std::to_string(samples) + " samples at the 38400-baud rate, taken in " + bench::figureText(took)
+                      + " s)",
+                  peakKb / 1024,
+                  "MiB",
+                  {},
+                  {},
+                  {}});
     return 0;
 }
 
@@ -307,9 +326,13 @@ int startup(int runs)
     for (int i = 0; i < runs; ++i)
         times.push_back(startOnce());
     const bench::Spread spread = bench::spreadOf(times);
-    bench::print({"4 start-up: process start to window shown, --simulate, offscreen (median of " +
-                      std::to_string(runs) + ", p95 " + bench::figureText(spread.p95) + " ms)",
-                  spread.median, "ms", {}, {}, {}});
+    bench::print({"4 start-up: process start to window shown, --simulate, offscreen (median of " + std::to_string(runs)
+                      + ", p95 " + bench::figureText(spread.p95) + " ms)",
+                  spread.median,
+                  "ms",
+                  {},
+                  {},
+                  {}});
     return 0;
 }
 

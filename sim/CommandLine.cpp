@@ -14,8 +14,8 @@ long parseWhole(const std::string& option, const std::string& text, long low, lo
     const auto* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
     if (text.empty() || ec != std::errc() || ptr != end || value < low || value > high)
-        throw std::invalid_argument(option + " " + text + ": expected a whole number from " + std::to_string(low) +
-                                    " to " + std::to_string(high));
+        throw std::invalid_argument(option + " " + text + ": expected a whole number from " + std::to_string(low)
+                                    + " to " + std::to_string(high));
     return value;
 }
 
@@ -75,13 +75,15 @@ ServerOptions parseCommandLine(const std::vector<std::string>& arguments)
     using Handler = std::function<void(const std::string& option, const std::string& value)>;
     const std::map<std::string, Handler> withValue{
         {"--pty", [&](auto&, auto& value) { options.ptyLink = value; }},
-        {"--tcp", [&](auto& option, auto& value) {
+        {"--tcp",
+         [&](auto& option, auto& value) {
              options.tcpPort = static_cast<std::uint16_t>(parseWhole(option, value, 0, 65535));
          }},
         {"--log", [&](auto&, auto& value) { options.logPath = value; }},
         {"--load", [&](auto&, auto& value) { applyLoadOption(options.instrument, value); }},
         {"--ocp", [&](auto&, auto& value) { applyOcpOption(options.instrument, value); }},
-        {"--baud", [&](auto& option, auto& value) {
+        {"--baud",
+         [&](auto& option, auto& value) {
              options.baud = static_cast<std::int32_t>(parseWhole(option, value, 50, 4'000'000));
          }},
         {"--fault", [&](auto&, auto& value) { applyFaultOption(options.instrument, value); }},

@@ -43,12 +43,17 @@ std::string formatted(double value)
     return text;
 }
 
-std::string line(std::string text) { return text + '\n'; }
+std::string line(std::string text)
+{
+    return text + '\n';
+}
 
 } // namespace
 
 DcSourceModel::DcSourceModel(InstrumentSettings settings, Clock clock, Noise noise)
-    : m_settings(std::move(settings)), m_clock(std::move(clock)), m_noise(std::move(noise)),
+    : m_settings(std::move(settings)),
+      m_clock(std::move(clock)),
+      m_noise(std::move(noise)),
       m_timedTripFired(m_settings.faults.ocpTrips.size(), false)
 {
     powerOn();
@@ -80,8 +85,7 @@ std::optional<std::string> DcSourceModel::handle(std::string_view rawLine)
     return spoil(std::move(*reply));
 }
 
-std::optional<std::string> DcSourceModel::execute(std::string_view keyword, std::string_view argument,
-                                                  bool hasArgument)
+std::optional<std::string> DcSourceModel::execute(std::string_view keyword, std::string_view argument, bool hasArgument)
 {
     if (hasArgument) {
         if (keyword == "VSET")

@@ -13,17 +13,17 @@ constexpr int kChannelCount = 3;
 // Faults the simulated DC source can be told to show, so that every failure
 // path of the program can be exercised without a broken instrument.
 struct Faults {
-    bool silent = false;                       // never answers a query
-    std::chrono::milliseconds slow{0};         // every reply leaves this late
-    bool garbage = false;                      // replies are line noise
-    bool shortReply = false;                   // replies lose their last field
+    bool silent = false;                                  // never answers a query
+    std::chrono::milliseconds slow{0};                    // every reply leaves this late
+    bool garbage = false;                                 // replies are line noise
+    bool shortReply = false;                              // replies lose their last field
     std::optional<std::chrono::milliseconds> hangupAfter; // vantrel-sim only
     struct TimedTrip {
-        int channel;                           // 1..3
-        std::chrono::milliseconds after;       // since the instrument started
+        int channel;                     // 1..3
+        std::chrono::milliseconds after; // since the instrument started
     };
-    std::vector<TimedTrip> ocpTrips;           // trip regardless of the limit
-    std::array<bool, kChannelCount> over{};    // channel always reads OVER
+    std::vector<TimedTrip> ocpTrips;        // trip regardless of the limit
+    std::array<bool, kChannelCount> over{}; // channel always reads OVER
 };
 
 // Everything that makes one simulated instrument differ from the default one.

@@ -98,10 +98,10 @@ private:
 };
 
 constexpr std::pair<speed_t, std::int32_t> kSpeeds[]{
-    {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},         {B150, 150},
-    {B200, 200},       {B300, 300},       {B600, 600},       {B1200, 1200},       {B1800, 1800},
-    {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200},     {B38400, 38400},
-    {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800},   {B921600, 921600},
+    {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},       {B150, 150},
+    {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},     {B1800, 1800},
+    {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
+    {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
 };
 
 // 0 for B0 (hang up) and for speeds termios has no constant for.
@@ -233,12 +233,13 @@ struct Peer {
 class Server {
 public:
     explicit Server(const ServerOptions& options)
-        : m_options(options), m_start(SteadyClock::now()),
-          m_model(options.instrument,
-                  [start = m_start] { return duration_cast<milliseconds>(SteadyClock::now() - start); },
-                  [rng = std::mt19937(std::random_device{}())]() mutable {
-                      return std::uniform_real_distribution<double>(-1, 1)(rng);
-                  })
+        : m_options(options),
+          m_start(SteadyClock::now()),
+          m_model(
+              options.instrument, [start = m_start] { return duration_cast<milliseconds>(SteadyClock::now() - start); },
+              [rng = std::mt19937(std::random_device{}())]() mutable {
+                  return std::uniform_real_distribution<double>(-1, 1)(rng);
+              })
     {
         if (options.logPath)
             m_transcript = std::make_unique<Transcript>(*options.logPath);
@@ -307,7 +308,8 @@ private:
         if (!wake)
             return std::nullopt;
         const auto wait = duration_cast<std::chrono::nanoseconds>(std::max(SteadyClock::duration::zero(), *wake - now));
-        return timespec{static_cast<time_t>(wait.count() / 1'000'000'000), static_cast<long>(wait.count() % 1'000'000'000)};
+        return timespec{static_cast<time_t>(wait.count() / 1'000'000'000),
+                        static_cast<long>(wait.count() % 1'000'000'000)};
     }
 
     void acceptClient()
@@ -345,8 +347,8 @@ private:
         auto due = SteadyClock::now() + m_options.instrument.faults.slow;
         if (peer.pty) {
             // A pty delivers instantly at any speed; the instrument's line does not.
-            due = std::max(due, peer.lineBusyUntil) +
-                  duration_cast<SteadyClock::duration>(lineTime(reply.size(), m_options.baud));
+            due = std::max(due, peer.lineBusyUntil)
+                  + duration_cast<SteadyClock::duration>(lineTime(reply.size(), m_options.baud));
             peer.lineBusyUntil = due;
         }
         peer.outgoing.push_back({due, std::move(reply)});

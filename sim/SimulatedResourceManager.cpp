@@ -28,10 +28,10 @@ public:
         DcSourceModel::Clock sinceStart = [clock = m_clock, start] {
             return std::chrono::duration_cast<std::chrono::milliseconds>(clock->now() - start);
         };
-        DcSourceModel::Noise noise = options.noise ? std::move(options.noise)
-                                                   : [rng = std::mt19937(20261206u)]() mutable {
-                                                         return std::uniform_real_distribution<double>(-1, 1)(rng);
-                                                     };
+        DcSourceModel::Noise noise =
+            options.noise ? std::move(options.noise) : [rng = std::mt19937(20261206u)]() mutable {
+                return std::uniform_real_distribution<double>(-1, 1)(rng);
+            };
         m_gpib = std::make_shared<DcSourceModel>(m_settings, sinceStart, noise);
         m_serial = std::make_shared<DcSourceModel>(m_settings, sinceStart, noise);
     }
@@ -54,8 +54,8 @@ public:
             return std::make_unique<SimulatedSerialSession>(m_serial, m_clock, replyDelay);
         if (sameResourceName(resource, kSimulatedGpibResource))
             return std::make_unique<SimulatedGpibSession>(m_gpib, m_clock, replyDelay);
-        throw visa::Error("Resource " + resource + " not found: the simulator offers " + kSimulatedGpibResource +
-                          " and " + kSimulatedSerialResource);
+        throw visa::Error("Resource " + resource + " not found: the simulator offers " + kSimulatedGpibResource
+                          + " and " + kSimulatedSerialResource);
     }
 
     std::string deviceOf(const std::string& resource) override

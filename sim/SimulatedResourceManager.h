@@ -15,9 +15,9 @@ inline constexpr const char* kSimulatedGpibResource = "GPIB0::5::INSTR";
 inline constexpr const char* kSimulatedSerialResource = "ASRL1::INSTR";
 
 struct SimulationOptions {
-    InstrumentSettings instrument;       // loads, limits and faults of both instruments
-    std::shared_ptr<SimClock> clock;     // null: real time with real sleeps
-    DcSourceModel::Noise noise;          // null: a fixed-seed pseudo-random noise
+    InstrumentSettings instrument;   // loads, limits and faults of both instruments
+    std::shared_ptr<SimClock> clock; // null: real time with real sleeps
+    DcSourceModel::Noise noise;      // null: a fixed-seed pseudo-random noise
 };
 
 // A resource manager whose instruments are simulated DC sources: a serial one

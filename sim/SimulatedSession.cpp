@@ -24,7 +24,10 @@ void SimulatedSession::setTimeout(std::int32_t milliseconds)
     m_timeout = std::chrono::milliseconds(milliseconds);
 }
 
-void SimulatedSession::close() { m_open = false; }
+void SimulatedSession::close()
+{
+    m_open = false;
+}
 
 void SimulatedSession::ensureOpen() const
 {
@@ -107,8 +110,8 @@ std::string SimulatedSession::readString(std::int32_t maxCount)
 void SimulatedSerialSession::setBaudRate(std::int32_t baud)
 {
     if (baud <= 0 || baud > 4'000'000)
-        throw visa::Error("Baud rate " + std::to_string(baud) +
-                          " is not supported by the serial line: the instrument runs at 38400 baud");
+        throw visa::Error("Baud rate " + std::to_string(baud)
+                          + " is not supported by the serial line: the instrument runs at 38400 baud");
     m_format.baud = baud;
 }
 

@@ -36,7 +36,10 @@ Transcript::Transcript(const std::string& path) : m_file(std::fopen(path.c_str()
         throw std::runtime_error("cannot write the transcript " + path + ": " + std::strerror(errno));
 }
 
-Transcript::~Transcript() { std::fclose(m_file); }
+Transcript::~Transcript()
+{
+    std::fclose(m_file);
+}
 
 void Transcript::write(const char* direction, std::string_view bytes)
 {

@@ -16,10 +16,9 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: vantrel [--simulate]\n"
-    "  --simulate  run on simulated instruments (a serial and a GPIB DC source)\n"
-    "              instead of the VISA resource managers\n";
+constexpr const char* kUsage = "usage: vantrel [--simulate]\n"
+                               "  --simulate  run on simulated instruments (a serial and a GPIB DC source)\n"
+                               "              instead of the VISA resource managers\n";
 
 constexpr const char* kNoDisplay =
     "vantrel: no display can be opened; to run without a desktop use: xvfb-run -a build/vantrel --simulate\n";
@@ -47,7 +46,7 @@ std::optional<Options> parseOptions(int argc, char** argv)
 bool environmentNamesADisplay()
 {
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
-        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+           || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 // While the toolkit connects to the display, its complaints are held back:

@@ -18,8 +18,8 @@ void setBackColor(QWidget& widget, const QColor& color);
 std::uint32_t backColor(const QWidget& widget);
 
 // Lamp colours.
-inline constexpr std::uint32_t kLampOn = 0x0000FF00;       // green: on, open, running
-inline constexpr std::uint32_t kLampOff = 0x00004000;      // dark green: off, closed, stopped
-inline constexpr std::uint32_t kLampAlarm = 0x000000FF;    // red phase of the alarm blink
+inline constexpr std::uint32_t kLampOn = 0x0000FF00;    // green: on, open, running
+inline constexpr std::uint32_t kLampOff = 0x00004000;   // dark green: off, closed, stopped
+inline constexpr std::uint32_t kLampAlarm = 0x000000FF; // red phase of the alarm blink
 
 } // namespace forms

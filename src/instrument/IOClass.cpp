@@ -24,21 +24,30 @@ constexpr std::uint32_t kLightRed = 0x00C0C0FF;   // RGB(255, 192, 192), CH1
 constexpr std::uint32_t kLightGreen = 0x00C0FFC0; // RGB(192, 255, 192), CH2
 constexpr std::uint32_t kLightCyan = 0x00FFFFC0;  // RGB(192, 255, 255), any other
 
-bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const char* part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 // The instrument's own conversion failures (a reply that is no truth value, a
 // missing field, a voltage it cannot take).
-[[noreturn]] void failConversion(const std::string& description) { throw std::runtime_error(description); }
+[[noreturn]] void failConversion(const std::string& description)
+{
+    throw std::runtime_error(description);
+}
 
-std::string voltageText(double volts) {
+std::string voltageText(double volts)
+{
     if (!std::isfinite(volts))
-        failConversion("The voltage " + numberText(volts) + " cannot be sent to the instrument: it is not a finite number.");
+        failConversion("The voltage " + numberText(volts)
+                       + " cannot be sent to the instrument: it is not a finite number.");
     return numberText(volts);
 }
 
 } // namespace
 
-IOClass::IOClass(Surroundings surroundings) : m_surroundings(std::move(surroundings)) {
+IOClass::IOClass(Surroundings surroundings) : m_surroundings(std::move(surroundings))
+{
     auto create = [this](const char* name) -> std::unique_ptr<visa::ResourceManager> {
         try {
             return m_surroundings.resourceManagers ? m_surroundings.resourceManagers(name) : nullptr;
@@ -69,7 +78,8 @@ IOClass::IOClass(Surroundings surroundings) : m_surroundings(std::move(surroundi
 
 // --- failure report -------------------------------------------------------
 
-void IOClass::reportFailure(const std::string& description) {
+void IOClass::reportFailure(const std::string& description)
+{
     if (!bErrorFlag)
         return;
     if (m_surroundings.dialogs)
@@ -78,7 +88,8 @@ void IOClass::reportFailure(const std::string& description) {
     bErrorFlag = false;
 }
 
-bool IOClass::runReported(const std::function<void()>& step) {
+bool IOClass::runReported(const std::function<void()>& step)
+{
     try {
         step();
         return true;
@@ -90,7 +101,8 @@ bool IOClass::runReported(const std::function<void()>& step) {
     return false;
 }
 
-visa::Session& IOClass::session() const {
+visa::Session& IOClass::session() const
+{
     if (!m_Msg)
         throw visa::Error("No instrument session is open: choose a resource and open it first.");
     return *m_Msg;
@@ -98,19 +110,30 @@ visa::Session& IOClass::session() const {
 
 // --- session --------------------------------------------------------------
 
-std::optional<std::vector<std::string>> IOClass::VISAFindRes() {
+std::optional<std::vector<std::string>> IOClass::VISAFindRes()
+{
     if (!m_visa)
         return std::nullopt;
     return m_visa->findRsrc(kSearchExpression);
 }
 
-std::int32_t IOClass::GetVISAResType() { return session().hardwareInterfaceType(); }
+std::int32_t IOClass::GetVISAResType()
+{
+    return session().hardwareInterfaceType();
+}
 
-void IOClass::SetVISAResouce(const std::string& resouce) { m_strResource = resouce; }
+void IOClass::SetVISAResouce(const std::string& resouce)
+{
+    m_strResource = resouce;
+}
 
-void IOClass::SetBaudRate(std::int32_t lBrate) { m_lBaudRate = lBrate; }
+void IOClass::SetBaudRate(std::int32_t lBrate)
+{
+    m_lBaudRate = lBrate;
+}
 
-bool IOClass::VISAOpen() {
+bool IOClass::VISAOpen()
+{
     const bool opened = runReported([this] {
         if (!m_visa)
             throw visa::Error("No VISA resource manager is loaded, so " + m_strResource + " cannot be opened.");
@@ -147,7 +170,8 @@ bool IOClass::VISAOpen() {
     return false;
 }
 
-void IOClass::setUpInterface() {
+void IOClass::setUpInterface()
+{
     const std::int32_t type = GetVISAResType();
     if (type == visa::kInterfaceGpib) {
         m_Gpib = m_Msg->gpib();
@@ -159,7 +183,8 @@ void IOClass::setUpInterface() {
     }
 }
 
-void IOClass::SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::int32_t /*unused*/) {
+void IOClass::SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::int32_t /*unused*/)
+{
     try {
         m_Rs = session().serial();
         if (!m_Rs)
@@ -180,24 +205,28 @@ void IOClass::SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::
     }
 }
 
-void IOClass::VISAClose() {
+void IOClass::VISAClose()
+{
     if (m_bVisaOpened)
         session().close();
     m_bVisaOpened = false;
 }
 
-std::string IOClass::SetString(const std::string& str) {
+std::string IOClass::SetString(const std::string& str)
+{
     runReported([&] { m_vss = session().writeString(str + "\n"); });
     return {};
 }
 
-std::string IOClass::GetString() {
+std::string IOClass::GetString()
+{
     std::string reply;
     runReported([&] { reply = session().readString(m_lReadCount); });
     return reply;
 }
 
-std::string IOClass::GetID() {
+std::string IOClass::GetID()
+{
     SetString("IDN?");
     return GetString();
 }
@@ -205,28 +234,32 @@ std::string IOClass::GetID() {
 // --- command set ----------------------------------------------------------
 
 std::string IOClass::ChannelCommandGenHelper(const std::string& strPrefMsgCommand, std::int32_t lChindx,
-                                             const std::string& strSuf) {
+                                             const std::string& strSuf)
+{
     return strPrefMsgCommand + std::to_string(lChindx) + strSuf;
 }
 
-void IOClass::SetValtage(std::int32_t lChindx, double dbValtage) {
+void IOClass::SetValtage(std::int32_t lChindx, double dbValtage)
+{
     std::string command;
     if (runReported([&] { command = ChannelCommandGenHelper("VSET", lChindx, " " + voltageText(dbValtage)); }))
         SetString(command);
 }
 
-void IOClass::SetValtageChar(std::int32_t lChindx, const std::string& StValtage) {
+void IOClass::SetValtageChar(std::int32_t lChindx, const std::string& StValtage)
+{
     // The text goes out unchanged, but a line end inside it would make the instrument
     // run whatever follows as a command of its own.
     if (runReported([&] {
             if (StValtage.find_first_of("\r\n") != std::string::npos)
-                failConversion("The voltage text \"" + printableText(StValtage) +
-                               "\" holds a line end and was not sent to the instrument.");
+                failConversion("The voltage text \"" + printableText(StValtage)
+                               + "\" holds a line end and was not sent to the instrument.");
         }))
         SetString(ChannelCommandGenHelper("VSET", lChindx, " " + StValtage));
 }
 
-void IOClass::SetValtageCHArray(const BoundedArray<double>& dbValtage) {
+void IOClass::SetValtageCHArray(const BoundedArray<double>& dbValtage)
+{
     std::string command;
     const bool built = runReported([&] {
         // One text per index of the array; texts below index 1 stay empty, so an array
@@ -234,8 +267,8 @@ void IOClass::SetValtageCHArray(const BoundedArray<double>& dbValtage) {
         std::vector<std::string> texts(dbValtage.elements.size());
         for (std::int32_t index = 1; index <= dbValtage.upperBound(); ++index) {
             if (index < dbValtage.lowerBound)
-                failConversion("Voltage array index out of range: the array starts at index " +
-                               std::to_string(dbValtage.lowerBound) + ", the first channel is index 1.");
+                failConversion("Voltage array index out of range: the array starts at index "
+                               + std::to_string(dbValtage.lowerBound) + ", the first channel is index 1.");
             const auto slot = static_cast<std::size_t>(index - dbValtage.lowerBound);
             texts[slot] = voltageText(dbValtage.elements[slot]);
         }
@@ -247,37 +280,73 @@ void IOClass::SetValtageCHArray(const BoundedArray<double>& dbValtage) {
         SetString(command);
 }
 
-void IOClass::Output(bool bOnOFF) { SetString(bOnOFF ? "OUTPut 1" : "OUTPut 0"); }
+void IOClass::Output(bool bOnOFF)
+{
+    SetString(bOnOFF ? "OUTPut 1" : "OUTPut 0");
+}
 
-bool IOClass::GetOutput() { return queryTruthValue("OUTP?"); }
+bool IOClass::GetOutput()
+{
+    return queryTruthValue("OUTP?");
+}
 
-void IOClass::RengeChange(std::int32_t lRangeIndex, std::int32_t /*lChIndex: the instrument ranges CH1 only*/) {
+void IOClass::RengeChange(std::int32_t lRangeIndex, std::int32_t /*lChIndex: the instrument ranges CH1 only*/)
+{
     SetString(lRangeIndex != 0 ? "RANGeset 1" : "RANGeset 0");
 }
 
-void IOClass::RengeChangeCH1(std::int32_t lRangeIndex) { RengeChange(lRangeIndex, 1); }
+void IOClass::RengeChangeCH1(std::int32_t lRangeIndex)
+{
+    RengeChange(lRangeIndex, 1);
+}
 
-bool IOClass::GetRange() { return queryTruthValue("RANG?"); }
+bool IOClass::GetRange()
+{
+    return queryTruthValue("RANG?");
+}
 
-void IOClass::SamplingFreqConvert(std::int32_t EnmSampleRateIndex) {
+void IOClass::SamplingFreqConvert(std::int32_t EnmSampleRateIndex)
+{
     SetString(EnmSampleRateIndex == 1 ? "SAMP 1" : "SAMP 0");
 }
 
-bool IOClass::GetSampleRate() { return queryTruthValue("SAMP?"); }
+bool IOClass::GetSampleRate()
+{
+    return queryTruthValue("SAMP?");
+}
 
-void IOClass::Reset() { SetString("*RST"); }
+void IOClass::Reset()
+{
+    SetString("*RST");
+}
 
-std::string IOClass::GetModel() { return {}; }
+std::string IOClass::GetModel()
+{
+    return {};
+}
 
-std::int32_t IOClass::GetFirmVersion() { return 0; }
+std::int32_t IOClass::GetFirmVersion()
+{
+    return 0;
+}
 
-std::monostate IOClass::GetVersionHelper() { return {}; }
+std::monostate IOClass::GetVersionHelper()
+{
+    return {};
+}
 
-void IOClass::SetAcMessage(bool bAcONOFF) { m_bAcMessage = bAcONOFF; }
+void IOClass::SetAcMessage(bool bAcONOFF)
+{
+    m_bAcMessage = bAcONOFF;
+}
 
-bool IOClass::GetAcMessage() { return m_bAcMessage; }
+bool IOClass::GetAcMessage()
+{
+    return m_bAcMessage;
+}
 
-bool IOClass::queryTruthValue(const std::string& query) {
+bool IOClass::queryTruthValue(const std::string& query)
+{
     SetString(query);
     const std::string reply = GetString();
     bool value = false;
@@ -285,8 +354,8 @@ bool IOClass::queryTruthValue(const std::string& query) {
         const auto truth = parseTruthValue(reply);
         if (!truth)
             failConversion(reply.empty() ? "The instrument gave no answer to " + query + "."
-                                         : "The instrument's answer to " + query + " is not a truth value: \"" +
-                                               printableText(reply) + "\" (expected 0, 1, true or false).");
+                                         : "The instrument's answer to " + query + " is not a truth value: \""
+                                               + printableText(reply) + "\" (expected 0, 1, true or false).");
         value = *truth;
     });
     return value;
@@ -294,16 +363,24 @@ bool IOClass::queryTruthValue(const std::string& query) {
 
 // --- readback -------------------------------------------------------------
 
-Readback IOClass::GetCurrentCHArray() { return readThreeFields("I?", true); }
+Readback IOClass::GetCurrentCHArray()
+{
+    return readThreeFields("I?", true);
+}
 
-Readback IOClass::GetVoltageCHArray() { return readThreeFields("VSET?", false); }
+Readback IOClass::GetVoltageCHArray()
+{
+    return readThreeFields("VSET?", false);
+}
 
-double IOClass::GetCurrent(std::int32_t lChindx) {
+double IOClass::GetCurrent(std::int32_t lChindx)
+{
     SetString(ChannelCommandGenHelper("I", lChindx, "?"));
     return StringConverter::StrToDbl(GetString());
 }
 
-Readback IOClass::readThreeFields(const std::string& query, bool watchAlarms) {
+Readback IOClass::readThreeFields(const std::string& query, bool watchAlarms)
+{
     SetString(query);
     const std::string reply = GetString();
     std::array<double, 3> values{};
@@ -311,11 +388,11 @@ Readback IOClass::readThreeFields(const std::string& query, bool watchAlarms) {
         const std::vector<std::string> fields = splitReplyFields(reply);
         for (std::size_t channel = 0; channel < values.size(); ++channel) {
             if (channel >= fields.size())
-                failConversion(reply.empty() ? "The instrument gave no answer to " + query + "."
-                                             : "The instrument's answer to " + query + " holds " +
-                                                   std::to_string(fields.size()) +
-                                                   " of the three channel values (index out of range): \"" +
-                                                   printableText(reply) + "\".");
+                failConversion(reply.empty()
+                                   ? "The instrument gave no answer to " + query + "."
+                                   : "The instrument's answer to " + query + " holds " + std::to_string(fields.size())
+                                         + " of the three channel values (index out of range): \""
+                                         + printableText(reply) + "\".");
             const std::string& field = fields[channel];
             values[channel] = StringConverter::StrToDbl(field);
             if (!watchAlarms)
@@ -331,7 +408,8 @@ Readback IOClass::readThreeFields(const std::string& query, bool watchAlarms) {
     return values;
 }
 
-void IOClass::showOcpAlarm(const std::string& field) {
+void IOClass::showOcpAlarm(const std::string& field)
+{
     OCP = true;
     const std::uint32_t colour = contains(field, "CH1") ? kLightRed : contains(field, "CH2") ? kLightGreen : kLightCyan;
     if (m_surroundings.alarm)

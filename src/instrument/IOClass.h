@@ -36,8 +36,8 @@ public:
     bool bErrorFlag = true;
     std::unique_ptr<visa::ResourceManager> m_visa;
     std::shared_ptr<visa::Session> m_Msg;
-    visa::GpibView* m_Gpib = nullptr;   // view of m_Msg, set when the last open found GPIB
-    visa::SerialView* m_Rs = nullptr;   // view of m_Msg, set when the last open found a serial line
+    visa::GpibView* m_Gpib = nullptr; // view of m_Msg, set when the last open found GPIB
+    visa::SerialView* m_Rs = nullptr; // view of m_Msg, set when the last open found a serial line
     std::int32_t m_vss = 0;
     bool m_bVisaOpened = false;
 
@@ -67,9 +67,9 @@ public:
     void SetValtageCHArray(const BoundedArray<double>& dbValtage);
     void SetVISAResouce(const std::string& resouce);
     bool VISAOpen();
-    void VISAClose();                                         // failures reach the caller
-    std::optional<std::vector<std::string>> VISAFindRes();    // failures reach the caller
-    std::int32_t GetVISAResType();                            // failures reach the caller
+    void VISAClose();                                      // failures reach the caller
+    std::optional<std::vector<std::string>> VISAFindRes(); // failures reach the caller
+    std::int32_t GetVISAResType();                         // failures reach the caller
     void SetBaudRate(std::int32_t lBrate);
 
 private:

@@ -19,10 +19,11 @@ struct Decimal {
 
 // Rounds to 15 significant digits with std::to_chars, which ignores the
 // C locale that Qt switches to the user's at start-up.
-Decimal roundToSignificant(double value) {
+Decimal roundToSignificant(double value)
+{
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific,
-                                      kSignificantDigits - 1);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, kSignificantDigits - 1);
     const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
 
     Decimal decimal;
@@ -41,7 +42,8 @@ Decimal roundToSignificant(double value) {
     return decimal;
 }
 
-std::string exponentForm(const Decimal& d) {
+std::string exponentForm(const Decimal& d)
+{
     std::string text = d.digits.substr(0, 1);
     if (d.digits.size() > 1)
         text += "." + d.digits.substr(1);
@@ -52,7 +54,8 @@ std::string exponentForm(const Decimal& d) {
     return text + std::to_string(magnitude);
 }
 
-std::string positionalForm(const Decimal& d) {
+std::string positionalForm(const Decimal& d)
+{
     if (d.exponent < 0)
         return "0." + std::string(static_cast<std::size_t>(-d.exponent - 1), '0') + d.digits;
     const auto integerDigits = static_cast<std::size_t>(d.exponent + 1);
@@ -63,7 +66,8 @@ std::string positionalForm(const Decimal& d) {
 
 } // namespace
 
-std::string numberText(double value) {
+std::string numberText(double value)
+{
     if (std::isnan(value))
         return "nan";
     if (std::isinf(value))

@@ -8,9 +8,13 @@ namespace instrument {
 
 namespace {
 
-bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool isDigit(char c)
+{
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
 
-std::string lowerCase(std::string text) {
+std::string lowerCase(std::string text)
+{
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
@@ -18,7 +22,8 @@ std::string lowerCase(std::string text) {
 
 // Whether the whole text is one decimal number; sets nonZero when any digit
 // of its mantissa is not 0 (the exponent cannot make a number zero).
-bool isWholeNumber(const std::string& text, bool& nonZero) {
+bool isWholeNumber(const std::string& text, bool& nonZero)
+{
     std::size_t i = 0;
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         ++i;
@@ -52,7 +57,8 @@ bool isWholeNumber(const std::string& text, bool& nonZero) {
 
 } // namespace
 
-std::vector<std::string> splitReplyFields(const std::string& reply) {
+std::vector<std::string> splitReplyFields(const std::string& reply)
+{
     std::vector<std::string> fields;
     if (reply.empty())
         return fields;
@@ -65,7 +71,8 @@ std::vector<std::string> splitReplyFields(const std::string& reply) {
     return fields;
 }
 
-std::optional<bool> parseTruthValue(const std::string& reply) {
+std::optional<bool> parseTruthValue(const std::string& reply)
+{
     constexpr const char* kBlank = " \t\r\n";
     const std::size_t first = reply.find_first_not_of(kBlank);
     if (first == std::string::npos)
@@ -83,7 +90,8 @@ std::optional<bool> parseTruthValue(const std::string& reply) {
     return std::nullopt;
 }
 
-std::string printableText(const std::string& reply) {
+std::string printableText(const std::string& reply)
+{
     std::string text = reply;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();

@@ -9,8 +9,14 @@ namespace instrument::StringConverter {
 
 namespace {
 
-bool isSkipped(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool isSkipped(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n';
+}
+bool isDigit(char c)
+{
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 // The leading number of a text with the skipped characters removed, in the
 // form std::from_chars reads ("+" dropped), plus what is needed to tell an
@@ -22,7 +28,8 @@ struct LeadingNumber {
     long leadExponent = 0; // decimal exponent of the first non-zero digit, exponent part included
 };
 
-LeadingNumber scan(const std::string& raw) {
+LeadingNumber scan(const std::string& raw)
+{
     std::string s;
     for (char c : raw) {
         if (!isSkipped(c))
@@ -88,7 +95,8 @@ LeadingNumber scan(const std::string& raw) {
 
 } // namespace
 
-double StrToDbl(const std::string& text) {
+double StrToDbl(const std::string& text)
+{
     const LeadingNumber n = scan(text);
     if (!n.hasDigits)
         return 0;

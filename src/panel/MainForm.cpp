@@ -116,7 +116,9 @@ void MainForm::setVisible(bool visible)
     QMainWindow::setVisible(visible);
 }
 
-void MainForm::tabpriority() {}
+void MainForm::tabpriority()
+{
+}
 
 void MainForm::showAlarm(const std::string& text, std::uint32_t backgroundBgr)
 {

@@ -61,7 +61,8 @@ void MainForm::closeSession()
         // The session is unusable either way: the window goes to its closed
         // state so the user can open again, and the reason stays readable on
         // the Open/Close button.
-        m_ui.cmdComopen->setToolTip(QStringLiteral("Closing the session failed: %1").arg(QString::fromUtf8(failure.what())));
+        m_ui.cmdComopen->setToolTip(
+            QStringLiteral("Closing the session failed: %1").arg(QString::fromUtf8(failure.what())));
     }
 
     forms::setBackColor(*m_ui.piccmdComopen, forms::kLampOff);

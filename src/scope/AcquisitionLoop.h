@@ -69,7 +69,7 @@ private:
         Sampling,       // a sample is in hand
         HandlingEvents, // the window's pending events run before the next pause
         Paused,
-        Restarting,     // start() came while a sample of the old run was in hand
+        Restarting, // start() came while a sample of the old run was in hand
     };
 
     void onTimer();
@@ -86,12 +86,12 @@ private:
     AcquisitionHooks m_hooks;
     QTimer m_timer;
     Phase m_phase = Phase::Stopped;
-    std::uint64_t m_run = 0;            // bumped by start(); a sample of an older run stops
-    std::int32_t m_capacity = 0;        // slots 1..m_capacity exist in the buffer
-    std::int32_t m_sweepLength = 0;     // N of the sweep in progress
+    std::uint64_t m_run = 0;        // bumped by start(); a sample of an older run stops
+    std::int32_t m_capacity = 0;    // slots 1..m_capacity exist in the buffer
+    std::int32_t m_sweepLength = 0; // N of the sweep in progress
     std::int32_t m_slot = 0;
     double m_sweepStart = 0;
-    std::array<double, 3> m_reading{};  // the last good reading, stored again after a failure
+    std::array<double, 3> m_reading{}; // the last good reading, stored again after a failure
 };
 
 } // namespace scope

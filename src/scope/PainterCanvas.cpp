@@ -6,12 +6,13 @@
 namespace scope {
 
 PainterCanvas::PainterCanvas(QPainter& painter, QSizeF area, QSizeF sizeInPoints, Look look)
-    : m_painter(painter)
-    , m_area(area)
-    , m_sizeInPoints(sizeInPoints)
-    , m_look(look)
-    , m_pen(look.foreground, 0) // width 0: cosmetic, and far cheaper than a scaled pen
-    , m_ascent(painter.fontMetrics().ascent())
+    : m_painter(painter),
+      m_area(area),
+      m_sizeInPoints(sizeInPoints),
+      m_look(look),
+      m_pen(look.foreground, 0) // width 0: cosmetic, and far cheaper than a scaled pen
+      ,
+      m_ascent(painter.fontMetrics().ascent())
 {
 }
 

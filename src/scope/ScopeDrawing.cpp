@@ -46,15 +46,17 @@ void drawSegments(Canvas& canvas, double x1, const SlotY& y1, double x2, const S
 bool tracesDrawable(const DisplayState& state)
 {
     return state.m_bDataValid && state.m_dbCurData != nullptr && state.m_lSampleCount >= 1
-        && state.m_dbCurData->slotCount() >= state.m_lSampleCount + 2;
+           && state.m_dbCurData->slotCount() >= state.m_lSampleCount + 2;
 }
 
-std::int32_t canvasWidth(const Canvas& canvas) { return ToLong(canvas.width()); }
+std::int32_t canvasWidth(const Canvas& canvas)
+{
+    return ToLong(canvas.width());
+}
 
 void lineAt(Canvas& canvas, std::int32_t x1, std::int32_t y1, std::int32_t x2, std::int32_t y2)
 {
-    canvas.line(static_cast<float>(x1), static_cast<float>(y1), static_cast<float>(x2),
-                static_cast<float>(y2));
+    canvas.line(static_cast<float>(x1), static_cast<float>(y1), static_cast<float>(x2), static_cast<float>(y2));
 }
 
 void printAt(Canvas& canvas, float x, float y, const char* text)

@@ -40,7 +40,7 @@ bool WavePic::pictureFitsArea() const
 {
     const qreal dpr = devicePixelRatioF();
     return !m_picture.isNull() && m_picture.devicePixelRatio() == dpr
-        && m_picture.size() == contentsRect().size() * dpr;
+           && m_picture.size() == contentsRect().size() * dpr;
 }
 
 void WavePic::render()

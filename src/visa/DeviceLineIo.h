@@ -17,7 +17,9 @@ public:
     // error when the link itself failed (unplugged, connection closed) and
     // returns when the wait merely timed out.
     DeviceLineIo(QIODevice& device, std::function<void()> brokenLink)
-        : m_device(device), m_brokenLink(std::move(brokenLink)) {}
+        : m_device(device), m_brokenLink(std::move(brokenLink))
+    {
+    }
 
     void setTimeout(std::int32_t milliseconds) { m_timeoutMs = milliseconds; }
     std::int32_t timeout() const { return m_timeoutMs; }

@@ -6,9 +6,12 @@
 
 namespace visa {
 
-std::unique_ptr<ResourceManager> createResourceManager(const std::string& name) {
-    if (name == "VISA.GlobalRM") return createSystemVisaResourceManager();
-    if (name == "AgilentRM.SRMCls") return std::make_unique<BuiltinResourceManager>();
+std::unique_ptr<ResourceManager> createResourceManager(const std::string& name)
+{
+    if (name == "VISA.GlobalRM")
+        return createSystemVisaResourceManager();
+    if (name == "AgilentRM.SRMCls")
+        return std::make_unique<BuiltinResourceManager>();
     throw Error("Unknown resource manager \"" + name + "\"");
 }
 

@@ -7,13 +7,16 @@
 
 namespace visa {
 
-std::vector<std::string> SerialTransport::list() {
+std::vector<std::string> SerialTransport::list()
+{
     std::vector<std::string> names;
-    for (const auto& port : numberSerialPorts(attachedSerialDevices())) names.push_back(port.resource);
+    for (const auto& port : numberSerialPorts(attachedSerialDevices()))
+        names.push_back(port.resource);
     return names;
 }
 
-std::string SerialTransport::deviceOf(const std::string& resource) {
+std::string SerialTransport::deviceOf(const std::string& resource)
+{
     try {
         return deviceFor(resource);
     } catch (const Error&) {
@@ -21,7 +24,8 @@ std::string SerialTransport::deviceOf(const std::string& resource) {
     }
 }
 
-std::string SerialTransport::deviceFor(const std::string& resource) {
+std::string SerialTransport::deviceFor(const std::string& resource)
+{
     // "ASRL" + board, optionally followed by "::INSTR". A device path may not
     // contain "::", so the split is safe.
     const auto parts = splitResource(resource);
@@ -29,16 +33,20 @@ std::string SerialTransport::deviceFor(const std::string& resource) {
     const std::string board = parts.front().size() > 4 ? parts.front().substr(4) : std::string();
     if (!wellFormed || board.empty())
         throw Error("Not a serial resource name: \"" + resource + "\" (try ASRL1::INSTR or ASRL/dev/ttyUSB0::INSTR)");
-    if (board.front() == '/') return board;
+    if (board.front() == '/')
+        return board;
     const long number = parseNumber(board);
-    if (number < 0) throw Error("Not a serial resource name: \"" + resource + "\"");
+    if (number < 0)
+        throw Error("Not a serial resource name: \"" + resource + "\"");
     const std::string wanted = "ASRL" + std::to_string(number) + "::INSTR";
     for (const auto& port : numberSerialPorts(attachedSerialDevices()))
-        if (port.resource == wanted) return port.device;
+        if (port.resource == wanted)
+            return port.device;
     throw Error("No such device: no serial port is listed as " + wanted + " (see vantrel-visa list)");
 }
 
-std::unique_ptr<Session> SerialTransport::open(const std::string& resource, std::int32_t /*openTimeoutMs*/) {
+std::unique_ptr<Session> SerialTransport::open(const std::string& resource, std::int32_t /*openTimeoutMs*/)
+{
     // Opening a tty does not block, so the open timeout has nothing to bound.
     return SerialSession::open(deviceFor(resource));
 }

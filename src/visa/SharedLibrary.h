@@ -25,7 +25,8 @@ public:
 
     // The address of a symbol already checked by openFirst.
     template <typename Function>
-    Function* function(const char* name) const {
+    Function* function(const char* name) const
+    {
         return reinterpret_cast<Function*>(symbol(name));
     }
 

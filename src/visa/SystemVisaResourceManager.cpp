@@ -51,11 +51,15 @@ struct VisaApi {
           setAttribute(lib->function<ViStatus(ViObject, ViUInt32, ViAttrState)>("viSetAttribute")),
           getAttribute(lib->function<ViStatus(ViObject, ViUInt32, void*)>("viGetAttribute")),
           statusDesc(lib->function<ViStatus(ViObject, ViStatus, char*)>("viStatusDesc")),
-          library(std::move(lib)) {}
+          library(std::move(lib))
+    {
+    }
 
     // Throws the library's own description of a failed call.
-    void check(ViObject object, ViStatus status, const std::string& context) const {
-        if (status >= 0) return;
+    void check(ViObject object, ViStatus status, const std::string& context) const
+    {
+        if (status >= 0)
+            return;
         char description[kDescriptionSize] = {};
         if (statusDesc(object, status, description) < 0 || description[0] == '\0')
             throw Error(context + ": VISA error " + std::to_string(status));
@@ -63,30 +67,38 @@ struct VisaApi {
     }
 };
 
-const std::vector<std::string> kRequiredFunctions = {
-    "viOpenDefaultRM", "viFindRsrc", "viFindNext", "viOpen",         "viClose",
-    "viRead",          "viWrite",    "viSetAttribute", "viGetAttribute", "viStatusDesc"};
+const std::vector<std::string> kRequiredFunctions = {"viOpenDefaultRM", "viFindRsrc",  "viFindNext", "viOpen",
+                                                     "viClose",         "viRead",      "viWrite",    "viSetAttribute",
+                                                     "viGetAttribute",  "viStatusDesc"};
 
 class SystemVisaSession final : public Session, public SerialView, public GpibView {
 public:
     SystemVisaSession(std::shared_ptr<const VisaApi> api, ViObject session, std::string resource)
-        : m_api(std::move(api)), m_session(session), m_resource(std::move(resource)) {}
-    ~SystemVisaSession() override {
-        if (m_open) m_api->close(m_session);
+        : m_api(std::move(api)), m_session(session), m_resource(std::move(resource))
+    {
+    }
+    ~SystemVisaSession() override
+    {
+        if (m_open)
+            m_api->close(m_session);
     }
 
-    std::int16_t hardwareInterfaceType() const override {
+    std::int16_t hardwareInterfaceType() const override
+    {
         std::uint64_t value = 0; // the library writes only the attribute's own 16 bits
         m_api->check(m_session, m_api->getAttribute(m_session, kAttrInterfaceType, &value), m_resource);
         return static_cast<std::int16_t>(static_cast<std::uint16_t>(value));
     }
     void setTimeout(std::int32_t milliseconds) override { set(kAttrTimeout, static_cast<ViUInt32>(milliseconds)); }
-    void close() override {
-        if (!m_open) return;
+    void close() override
+    {
+        if (!m_open)
+            return;
         m_open = false;
         m_api->check(m_session, m_api->close(m_session), m_resource);
     }
-    std::int32_t writeString(const std::string& text) override {
+    std::int32_t writeString(const std::string& text) override
+    {
         ViUInt32 written = 0;
         m_api->check(m_session,
                      m_api->write(m_session, reinterpret_cast<const unsigned char*>(text.data()),
@@ -94,7 +106,8 @@ public:
                      "");
         return static_cast<std::int32_t>(written);
     }
-    std::string readString(std::int32_t maxCount) override {
+    std::string readString(std::int32_t maxCount) override
+    {
         std::string buffer(static_cast<std::size_t>(std::max(maxCount, 0)), '\0');
         ViUInt32 got = 0;
         m_api->check(m_session,
@@ -113,14 +126,16 @@ public:
     void setDtrAsserted(bool asserted) override { set(kAttrDtrState, asserted ? kStateAsserted : kStateUnasserted); }
 
 private:
-    bool isOn(InterfaceType type) const noexcept {
+    bool isOn(InterfaceType type) const noexcept
+    {
         try {
             return hardwareInterfaceType() == type;
         } catch (const Error&) {
             return false;
         }
     }
-    void set(ViUInt32 attribute, ViAttrState value) {
+    void set(ViUInt32 attribute, ViAttrState value)
+    {
         m_api->check(m_session, m_api->setAttribute(m_session, attribute, value), m_resource);
     }
 
@@ -133,15 +148,19 @@ private:
 class SystemVisaResourceManager final : public ResourceManager {
 public:
     SystemVisaResourceManager(std::shared_ptr<const VisaApi> api, ViObject manager)
-        : m_api(std::move(api)), m_manager(manager) {}
+        : m_api(std::move(api)), m_manager(manager)
+    {
+    }
     ~SystemVisaResourceManager() override { m_api->close(m_manager); }
 
-    std::vector<std::string> findRsrc(const std::string& expression) override {
+    std::vector<std::string> findRsrc(const std::string& expression) override
+    {
         ViObject list = 0;
         ViUInt32 count = 0;
         char name[kDescriptionSize] = {};
         const ViStatus status = m_api->findRsrc(m_manager, expression.c_str(), &list, &count, name);
-        if (status == kViErrorResourceNotFound) return {}; // VISA's way of saying "nothing matches"
+        if (status == kViErrorResourceNotFound)
+            return {}; // VISA's way of saying "nothing matches"
         m_api->check(m_manager, status, "");
         if (count == 0) {
             m_api->close(list);
@@ -161,7 +180,8 @@ public:
     }
 
     std::unique_ptr<Session> open(const std::string& resource, std::int32_t accessMode, std::int32_t openTimeoutMs,
-                                  const std::string& /*options: the C API has none*/) override {
+                                  const std::string& /*options: the C API has none*/) override
+    {
         ViObject session = 0;
         m_api->check(m_manager,
                      m_api->open(m_manager, resource.c_str(), static_cast<ViUInt32>(accessMode),
@@ -175,26 +195,30 @@ private:
     ViObject m_manager;
 };
 
-std::string joinLines(const std::vector<std::string>& lines) {
+std::string joinLines(const std::vector<std::string>& lines)
+{
     std::string text;
-    for (const auto& line : lines) text += "\n  " + line;
+    for (const auto& line : lines)
+        text += "\n  " + line;
     return text;
 }
 
 } // namespace
 
-std::unique_ptr<ResourceManager> createSystemVisaResourceManager() {
+std::unique_ptr<ResourceManager> createSystemVisaResourceManager()
+{
     std::vector<std::string> tried;
     auto library = SharedLibrary::openFirst(
         libraryCandidates(kVisaLibraryVariable, {"libvisa.so.0", "libvisa.so", "libiovisa.so", "librsvisa.so"}),
         kRequiredFunctions, tried);
-    if (!library) throw Error("No VISA library is installed:" + joinLines(tried));
+    if (!library)
+        throw Error("No VISA library is installed:" + joinLines(tried));
     auto api = std::make_shared<const VisaApi>(std::move(library));
     ViObject manager = 0;
     const ViStatus status = api->openDefaultRM(&manager);
     if (status < 0)
-        throw Error("The VISA library " + api->library->path() + " could not open its resource manager (status " +
-                    std::to_string(status) + ")");
+        throw Error("The VISA library " + api->library->path() + " could not open its resource manager (status "
+                    + std::to_string(status) + ")");
     return std::make_unique<SystemVisaResourceManager>(std::move(api), manager);
 }
 

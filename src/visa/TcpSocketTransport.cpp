@@ -12,11 +12,13 @@ namespace {
 class TcpSocketSession final : public Session {
 public:
     TcpSocketSession(std::string host, quint16 port)
-        : m_where(host + ":" + std::to_string(port)), m_io(m_socket, [this] { throwIfDisconnected(); }) {
+        : m_where(host + ":" + std::to_string(port)), m_io(m_socket, [this] { throwIfDisconnected(); })
+    {
         m_socket.connectToHost(QString::fromStdString(host), port);
     }
 
-    void waitConnected(std::int32_t openTimeoutMs) {
+    void waitConnected(std::int32_t openTimeoutMs)
+    {
         if (m_socket.waitForConnected(openTimeoutMs)) {
             m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
             return;
@@ -29,18 +31,22 @@ public:
     std::int16_t hardwareInterfaceType() const override { return kInterfaceTcpip; }
     void setTimeout(std::int32_t milliseconds) override { m_io.setTimeout(milliseconds); }
     void close() override { m_socket.abort(); }
-    std::int32_t writeString(const std::string& text) override {
+    std::int32_t writeString(const std::string& text) override
+    {
         throwIfDisconnected();
         return m_io.write(text);
     }
-    std::string readString(std::int32_t maxCount) override {
+    std::string readString(std::int32_t maxCount) override
+    {
         // Bytes the instrument sent before closing are still good to read.
-        if (m_socket.bytesAvailable() == 0) throwIfDisconnected();
+        if (m_socket.bytesAvailable() == 0)
+            throwIfDisconnected();
         return m_io.readLine(maxCount);
     }
 
 private:
-    void throwIfDisconnected() const {
+    void throwIfDisconnected() const
+    {
         if (m_socket.state() != QAbstractSocket::ConnectedState)
             throw Error("The connection to " + m_where + " is closed");
     }
@@ -52,13 +58,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<Session> TcpSocketTransport::open(const std::string& resource, std::int32_t openTimeoutMs) {
+std::unique_ptr<Session> TcpSocketTransport::open(const std::string& resource, std::int32_t openTimeoutMs)
+{
     const auto parts = splitResource(resource);
-    const bool socketName = parts.size() == 4 && equalsIgnoringCase(parts[3], "SOCKET") &&
-                            (parts[0].size() == 5 || parseNumber(parts[0].substr(5)) >= 0);
+    const bool socketName = parts.size() == 4 && equalsIgnoringCase(parts[3], "SOCKET")
+                            && (parts[0].size() == 5 || parseNumber(parts[0].substr(5)) >= 0);
     if (!socketName)
-        throw Error("Not a LAN socket resource: \"" + resource +
-                    "\" (the built-in manager speaks TCPIP::host::port::SOCKET only)");
+        throw Error("Not a LAN socket resource: \"" + resource
+                    + "\" (the built-in manager speaks TCPIP::host::port::SOCKET only)");
     const long port = parseNumber(parts[2]);
     if (parts[1].empty() || port < 1 || port > 65535)
         throw Error("Not a LAN socket resource: \"" + resource + "\" needs a host and a port from 1 to 65535");

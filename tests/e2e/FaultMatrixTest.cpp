@@ -10,7 +10,10 @@
 namespace e2e {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 class FaultMatrixTest : public WindowBench {
 protected:

@@ -31,7 +31,7 @@ const std::string kIdentityExchange = "> IDN?\\n\n< Quendel,Orvane DC Source,SIM
 // The simulator's noise is at most 0.1 % of a channel's full scale, and its
 // replies have three decimals.
 constexpr double kRounding = 0.0005;
-constexpr double kCh1Tolerance = 0.2 + kRounding;   // 200 mA range
+constexpr double kCh1Tolerance = 0.2 + kRounding;    // 200 mA range
 constexpr double kSmallTolerance = 0.03 + kRounding; // CH2, CH3 (30 mA) and CH1 on its 10 mA range
 
 // IOClass wired to the built-in manager only, as on a machine without a VISA
@@ -188,8 +188,8 @@ TEST_F(IOClassOverSimulatorTest, SettingsReachTheInstrumentByteForByte)
         SCOPED_TRACE(setting.name);
         setting.apply(io());
         EXPECT_EQ(setting.read(io()), setting.expected);
-        expected += "> " + setting.command + "\\n\n> " + setting.query + "\\n\n< " + (setting.expected ? "1" : "0") +
-                    "\\n\n";
+        expected +=
+            "> " + setting.command + "\\n\n> " + setting.query + "\\n\n< " + (setting.expected ? "1" : "0") + "\\n\n";
     }
 
     EXPECT_TRUE(link().dialogs.shown.empty());
@@ -220,11 +220,14 @@ TEST_F(IOClassOverSimulatorTest, CurrentsFollowVoltageOverLoad)
          {50, 20, 15},
          usual},
         // 125 mA on the 10 mA range reads OVER, which the link turns into 300.
-        {"over range", {}, [](IOClass& io) {
+        {"over range",
+         {},
+         [](IOClass& io) {
              io.RengeChangeCH1(0);
              io.Output(true);
          },
-         {300, 15, 10}, {0, kSmallTolerance, kSmallTolerance}},
+         {300, 15, 10},
+         {0, kSmallTolerance, kSmallTolerance}},
         {"small current on the 10 mA range",
          {"--load", "1=1000"},
          [](IOClass& io) {
@@ -234,11 +237,14 @@ TEST_F(IOClassOverSimulatorTest, CurrentsFollowVoltageOverLoad)
          },
          {6.5, 15, 10},
          {kSmallTolerance, kSmallTolerance, kSmallTolerance}},
-        {"output off", {}, [](IOClass& io) {
+        {"output off",
+         {},
+         [](IOClass& io) {
              io.Output(true);
              io.Output(false);
          },
-         {0, 0, 0}, {0, 0, 0}},
+         {0, 0, 0},
+         {0, 0, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -41,8 +41,9 @@ const std::string kIdentity = "Quendel,Orvane DC Source,SIM0001,1.00\n";
 struct Link {
     instrument::testing::RecordingDialogs dialogs;
     instrument::testing::RecordingAlarm alarm;
-    IOClass io{instrument::Surroundings{[](const std::string&) { return visa::createResourceManager("AgilentRM.SRMCls"); },
-                                        &dialogs, &alarm, [] { FAIL() << "the link ended the program"; }}};
+    IOClass io{
+        instrument::Surroundings{[](const std::string&) { return visa::createResourceManager("AgilentRM.SRMCls"); },
+                                 &dialogs, &alarm, [] { FAIL() << "the link ended the program"; }}};
 
     bool open(const fs::path& line)
     {
@@ -66,8 +67,8 @@ std::vector<std::string> openDescriptors()
 std::vector<fs::path> lockFilesOf(const fs::path& line)
 {
     std::vector<fs::path> found;
-    for (const char* dir : {"/run/lock", "/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp",
-                            "/var/tmp"}) {
+    for (const char* dir :
+         {"/run/lock", "/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/tmp"}) {
         std::error_code missing;
         for (const auto& entry : fs::directory_iterator(dir, missing)) {
             const std::string name = entry.path().filename().string();
@@ -85,7 +86,9 @@ protected:
     void SetUp() override
     {
         m_dir = sim::testing::makeTestDirectory("vantrel-hygiene");
-        m_line = m_dir / ("orvane-" + std::to_string(::getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_line = m_dir
+                 / ("orvane-" + std::to_string(::getpid()) + "-"
+                    + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
@@ -106,7 +109,8 @@ TEST_F(ResourceHygieneTest, OpenCloseCyclesLeaveNothingBehind)
         Simulator simulator({"--pty", m_line.string(), "--log", log.string()});
         const auto ready = simulator.outputLine();
         ASSERT_TRUE(ready) << simulator.errorText();
-        const std::string pty = ready->substr(ready->find("-> ") + 3, ready->find_last_not_of("\r\n") - ready->find("-> ") - 2);
+        const std::string pty =
+            ready->substr(ready->find("-> ") + 3, ready->find_last_not_of("\r\n") - ready->find("-> ") - 2);
         Link link;
 
         ASSERT_TRUE(link.open(m_line));
@@ -189,9 +193,8 @@ TEST_F(ResourceHygieneTest, UnusualBytesInRepliesArriveIntact)
 {
     const std::string identity = "Quendel\0Orvane \xC2\xB5\xFF DC\x01 Source\n"s;
     const std::string alarmField = "CH2 OCP \xB5\0"s;
-    ScriptedInstrument instrument(m_line, {{"IDN?", identity},
-                                           {"I?", "1.5\xB5,"s + alarmField + ",0.125\xFF\n"},
-                                           {"VSET?", "5,0\0,2.5\n"s}});
+    ScriptedInstrument instrument(
+        m_line, {{"IDN?", identity}, {"I?", "1.5\xB5,"s + alarmField + ",0.125\xFF\n"}, {"VSET?", "5,0\0,2.5\n"s}});
     Link link;
     ASSERT_TRUE(link.open(m_line));
     EXPECT_EQ(link.io.GetID(), identity);
@@ -214,10 +217,8 @@ TEST_F(ResourceHygieneTest, AReplyLongerThanOneReadDoesNotSpillIntoTheNextReply)
     // over when the next command goes out.
     const std::string longIdentity = "Quendel,Orvane DC Source," + std::string(300, 'S') + "\n";
     const std::string paddedCurrents = "1.5,2.25,0.125" + std::string(300, ' ') + "\n";
-    ScriptedInstrument instrument(m_line, {{"IDN?", longIdentity},
-                                           {"I?", paddedCurrents},
-                                           {"OUTP?", "1\n"},
-                                           {"VSET?", "5,0,2.5\n"}});
+    ScriptedInstrument instrument(
+        m_line, {{"IDN?", longIdentity}, {"I?", paddedCurrents}, {"OUTP?", "1\n"}, {"VSET?", "5,0,2.5\n"}});
     Link link;
     ASSERT_TRUE(link.open(m_line));
     EXPECT_EQ(link.io.GetID(), longIdentity.substr(0, 255));

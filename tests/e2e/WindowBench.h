@@ -37,12 +37,12 @@ using sim::testing::Simulator;
 // Opens the window's state to the tests.
 class WindowProbe : public panel::MainForm {
 public:
-    using MainForm::MainForm;
     using MainForm::m_bMeasuring;
     using MainForm::m_dbCurData;
     using MainForm::m_IO;
     using MainForm::m_lLastIndex;
     using MainForm::m_lSleepMs;
+    using MainForm::MainForm;
 };
 
 // Handles window events until the condition holds or the guard expires (the
@@ -59,7 +59,10 @@ inline bool waitUntil(const std::function<bool()>& condition, std::chrono::milli
 }
 
 // Handles window events for a while, for checks that something does NOT happen.
-inline void idle(std::chrono::milliseconds time) { QTest::qWait(static_cast<int>(time.count())); }
+inline void idle(std::chrono::milliseconds time)
+{
+    QTest::qWait(static_cast<int>(time.count()));
+}
 
 // One transcript line of the simulator's log, escapes kept as written.
 inline std::vector<std::string> transcriptLines(const std::string& text)

@@ -23,8 +23,8 @@ std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> 
 // check box that changes runs its handler at once, which sends the setting back.
 std::vector<std::string> openExchange(bool rangeSentBack, const std::string& voltages)
 {
-    std::vector<std::string> lines{"> IDN?\\n", kIdentity, "> OUTP?\\n", "< 0\\n", "> SAMP?\\n", "< 0\\n",
-                                   "> RANG?\\n", "< 1\\n"};
+    std::vector<std::string> lines{"> IDN?\\n",  kIdentity, "> OUTP?\\n", "< 0\\n",
+                                   "> SAMP?\\n", "< 0\\n",  "> RANG?\\n", "< 1\\n"};
     if (rangeSentBack)
         lines.push_back("> RANGeset 1\\n");
     lines.insert(lines.end(), {"> VSET?\\n", "< " + voltages + "\\n", kSamples});

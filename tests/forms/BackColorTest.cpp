@@ -10,9 +10,8 @@ namespace {
 TEST(BackColorTest, ValuesCarryRedInTheLowestByte)
 {
     const std::pair<std::uint32_t, QColor> cases[] = {
-        {0x000000FF, QColor(255, 0, 0)},     {0x0000FF00, QColor(0, 255, 0)},
-        {0x00FF0000, QColor(0, 0, 255)},     {0x00004000, QColor(0, 64, 0)},
-        {0x00FFFFC0, QColor(192, 255, 255)}, {0x00C0C0FF, QColor(255, 192, 192)},
+        {0x000000FF, QColor(255, 0, 0)}, {0x0000FF00, QColor(0, 255, 0)},     {0x00FF0000, QColor(0, 0, 255)},
+        {0x00004000, QColor(0, 64, 0)},  {0x00FFFFC0, QColor(192, 255, 255)}, {0x00C0C0FF, QColor(255, 192, 192)},
     };
     for (const auto& [bgr, color] : cases) {
         EXPECT_EQ(forms::colorFromBgr(bgr), color) << std::hex << bgr;

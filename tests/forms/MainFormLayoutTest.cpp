@@ -1,7 +1,7 @@
 // The main window's controls at start: containers, positions, texts, colours,
 // start states, lists, menus and the keyboard focus order.
-#include "forms/BackColor.h"
 #include "forms/MainFormLayout.h"
+#include "forms/BackColor.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -13,7 +13,10 @@
 
 namespace {
 
-int px(int twips) { return int(std::lround(twips / 15.0)); }
+int px(int twips)
+{
+    return int(std::lround(twips / 15.0));
+}
 
 struct Placement {
     const char* name;
@@ -23,38 +26,22 @@ struct Placement {
 
 // Every control with a rectangle, as laid out in twips.
 const Placement kPlacements[] = {
-    {"frmResource", "centralwidget", 60, 60, 4965, 1200},
-    {"VISAResorceCombo", "frmResource", 120, 300, 2385, 315},
-    {"piccmdComopen", "frmResource", 2820, 330, 600, 165},
-    {"cmdComopen", "frmResource", 2640, 270, 1005, 800},
-    {"picMesCommand", "frmResource", 3960, 330, 600, 165},
-    {"MesCommand", "frmResource", 3750, 270, 1005, 800},
-    {"frmFunction", "centralwidget", 60, 1260, 4980, 660},
-    {"Label7", "frmFunction", 240, 240, 1050, 285},
-    {"cmbSpeed", "frmFunction", 1320, 240, 1050, 315},
-    {"chkRoll", "frmFunction", 3600, 240, 1170, 285},
-    {"frmControl", "centralwidget", 5100, 60, 5325, 1875},
-    {"picOutputon_off", "frmControl", 240, 330, 600, 165},
-    {"cmdOutput", "frmControl", 60, 270, 1005, 800},
-    {"ChVText_0", "frmControl", 1245, 270, 1065, 330},
-    {"Label3_0", "frmControl", 2340, 330, 240, 180},
-    {"comVoltSet_0", "frmControl", 1245, 690, 1050, 330},
-    {"ChVText_1", "frmControl", 2580, 270, 1065, 330},
-    {"Label3_2", "frmControl", 3675, 345, 195, 180},
-    {"comVoltSet_1", "frmControl", 2595, 690, 1050, 330},
-    {"ChVText_2", "frmControl", 3945, 270, 1065, 330},
-    {"Label3_1", "frmControl", 5055, 345, 240, 195},
-    {"comVoltSet_2", "frmControl", 3960, 690, 1050, 330},
-    {"chkRang", "frmControl", 1260, 1080, 1470, 210},
-    {"chkSamplingRate", "frmControl", 3060, 1080, 1740, 225},
-    {"Label1", "frmControl", 150, 1470, 1125, 240},
-    {"Label4_0", "frmControl", 2070, 1455, 420, 195},
-    {"Label4_1", "frmControl", 3360, 1470, 420, 195},
-    {"Label4_2", "frmControl", 4740, 1440, 420, 195},
-    {"WavePic", "centralwidget", 60, 1980, 10380, 7065},
-    {"textalm", "WavePic", 2940, -45, 4410, 285},
-    {"txtTimeUnits", "WavePic", 5220, 6660, 615, 285},
-    {"txtTime", "WavePic", 4560, 6660, 615, 270},
+    {"frmResource", "centralwidget", 60, 60, 4965, 1200},  {"VISAResorceCombo", "frmResource", 120, 300, 2385, 315},
+    {"piccmdComopen", "frmResource", 2820, 330, 600, 165}, {"cmdComopen", "frmResource", 2640, 270, 1005, 800},
+    {"picMesCommand", "frmResource", 3960, 330, 600, 165}, {"MesCommand", "frmResource", 3750, 270, 1005, 800},
+    {"frmFunction", "centralwidget", 60, 1260, 4980, 660}, {"Label7", "frmFunction", 240, 240, 1050, 285},
+    {"cmbSpeed", "frmFunction", 1320, 240, 1050, 315},     {"chkRoll", "frmFunction", 3600, 240, 1170, 285},
+    {"frmControl", "centralwidget", 5100, 60, 5325, 1875}, {"picOutputon_off", "frmControl", 240, 330, 600, 165},
+    {"cmdOutput", "frmControl", 60, 270, 1005, 800},       {"ChVText_0", "frmControl", 1245, 270, 1065, 330},
+    {"Label3_0", "frmControl", 2340, 330, 240, 180},       {"comVoltSet_0", "frmControl", 1245, 690, 1050, 330},
+    {"ChVText_1", "frmControl", 2580, 270, 1065, 330},     {"Label3_2", "frmControl", 3675, 345, 195, 180},
+    {"comVoltSet_1", "frmControl", 2595, 690, 1050, 330},  {"ChVText_2", "frmControl", 3945, 270, 1065, 330},
+    {"Label3_1", "frmControl", 5055, 345, 240, 195},       {"comVoltSet_2", "frmControl", 3960, 690, 1050, 330},
+    {"chkRang", "frmControl", 1260, 1080, 1470, 210},      {"chkSamplingRate", "frmControl", 3060, 1080, 1740, 225},
+    {"Label1", "frmControl", 150, 1470, 1125, 240},        {"Label4_0", "frmControl", 2070, 1455, 420, 195},
+    {"Label4_1", "frmControl", 3360, 1470, 420, 195},      {"Label4_2", "frmControl", 4740, 1440, 420, 195},
+    {"WavePic", "centralwidget", 60, 1980, 10380, 7065},   {"textalm", "WavePic", 2940, -45, 4410, 285},
+    {"txtTimeUnits", "WavePic", 5220, 6660, 615, 285},     {"txtTime", "WavePic", 4560, 6660, 615, 270},
     {"Text2", "centralwidget", 6540, 8880, 975, 270},
 };
 
@@ -65,10 +52,8 @@ struct LinePlacement {
 };
 
 const LinePlacement kLines[] = {
-    {"Line2", 120, 1320, 5220, 0x00C0C0C0},
-    {"Line3", 120, 1740, 5220, 0x00C0C0C0},
-    {"Line1_0", 1305, 1530, 1995, 0x000000FF},
-    {"Line1_1", 2610, 1545, 3300, 0x0000FF00},
+    {"Line2", 120, 1320, 5220, 0x00C0C0C0},    {"Line3", 120, 1740, 5220, 0x00C0C0C0},
+    {"Line1_0", 1305, 1530, 1995, 0x000000FF}, {"Line1_1", 2610, 1545, 3300, 0x0000FF00},
     {"Line1_3", 3990, 1545, 4680, 0x00FFFF00},
 };
 
@@ -170,9 +155,9 @@ TEST_F(MainFormLayoutTest, StartStates)
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     const std::pair<const char*, bool> enabled[] = {
-        {"frmResource", true}, {"VISAResorceCombo", true}, {"cmdComopen", true}, {"MesCommand", false},
-        {"frmFunction", false}, {"cmbSpeed", false}, {"chkRoll", false}, {"frmControl", false},
-        {"cmdOutput", false}, {"ChVText_1", false}, {"comVoltSet_2", false}, {"chkRang", false},
+        {"frmResource", true},  {"VISAResorceCombo", true}, {"cmdComopen", true},    {"MesCommand", false},
+        {"frmFunction", false}, {"cmbSpeed", false},        {"chkRoll", false},      {"frmControl", false},
+        {"cmdOutput", false},   {"ChVText_1", false},       {"comVoltSet_2", false}, {"chkRang", false},
     };
     for (const auto& [name, isEnabled] : enabled)
         EXPECT_EQ(control(name)->isEnabled(), isEnabled) << name;
@@ -180,8 +165,8 @@ TEST_F(MainFormLayoutTest, StartStates)
     EXPECT_FALSE(ui.cmdOutput->testAttribute(Qt::WA_ForceDisabled));
 
     const std::pair<const char*, bool> visible[] = {
-        {"textalm", false}, {"txtTime", false}, {"txtTimeUnits", false}, {"Text2", false},
-        {"WavePic", true}, {"piccmdComopen", true}, {"cmdOutput", true},
+        {"textalm", false}, {"txtTime", false},      {"txtTimeUnits", false}, {"Text2", false},
+        {"WavePic", true},  {"piccmdComopen", true}, {"cmdOutput", true},
     };
     for (const auto& [name, isVisible] : visible)
         EXPECT_EQ(control(name)->isVisible(), isVisible) << name;
@@ -194,10 +179,17 @@ TEST_F(MainFormLayoutTest, StartStates)
 TEST_F(MainFormLayoutTest, ColoursOfLampsAndChannelControls)
 {
     const std::pair<const char*, std::uint32_t> colours[] = {
-        {"piccmdComopen", forms::kLampOff}, {"picMesCommand", forms::kLampOff}, {"picOutputon_off", forms::kLampOff},
-        {"ChVText_0", 0x00C0C0FF},          {"ChVText_1", 0x00C0FFC0},          {"ChVText_2", 0x00FFFFC0},
-        {"comVoltSet_0", 0x00C0C0FF},       {"comVoltSet_1", 0x00C0FFC0},       {"comVoltSet_2", 0x00FFFFC0},
-        {"txtTime", 0x00000000},            {"txtTimeUnits", 0x00000000},
+        {"piccmdComopen", forms::kLampOff},
+        {"picMesCommand", forms::kLampOff},
+        {"picOutputon_off", forms::kLampOff},
+        {"ChVText_0", 0x00C0C0FF},
+        {"ChVText_1", 0x00C0FFC0},
+        {"ChVText_2", 0x00FFFFC0},
+        {"comVoltSet_0", 0x00C0C0FF},
+        {"comVoltSet_1", 0x00C0FFC0},
+        {"comVoltSet_2", 0x00FFFFC0},
+        {"txtTime", 0x00000000},
+        {"txtTimeUnits", 0x00000000},
     };
     for (const auto& [name, bgr] : colours)
         EXPECT_EQ(forms::backColor(*control(name)), bgr) << name;
@@ -296,8 +288,7 @@ TEST_F(MainFormLayoutTest, TabOrderFollowsTheTabIndexAcrossFrames)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
 
     // At start only the resource box and the open button take the focus.
-    EXPECT_EQ(tabWalk(*ui.VISAResorceCombo, 2),
-              QStringList({"VISAResorceCombo", "cmdComopen", "VISAResorceCombo"}));
+    EXPECT_EQ(tabWalk(*ui.VISAResorceCombo, 2), QStringList({"VISAResorceCombo", "cmdComopen", "VISAResorceCombo"}));
 
     // With a session open, every enabled control in the order of the tab index.
     ui.frmControl->setEnabled(true);
@@ -305,11 +296,10 @@ TEST_F(MainFormLayoutTest, TabOrderFollowsTheTabIndexAcrossFrames)
     ui.MesCommand->setEnabled(true);
     ui.txtTime->setVisible(true);
     ui.txtTimeUnits->setVisible(true);
-    const QStringList expected{"VISAResorceCombo", "cmdComopen",   "MesCommand",      "cmdOutput",
-                               "ChVText_0",        "comVoltSet_0", "ChVText_1",       "comVoltSet_1",
-                               "ChVText_2",        "comVoltSet_2", "chkRang",         "chkSamplingRate",
-                               "cmbSpeed",         "chkRoll",      "txtTimeUnits",    "txtTime",
-                               "VISAResorceCombo"};
+    const QStringList expected{"VISAResorceCombo", "cmdComopen",      "MesCommand",   "cmdOutput", "ChVText_0",
+                               "comVoltSet_0",     "ChVText_1",       "comVoltSet_1", "ChVText_2", "comVoltSet_2",
+                               "chkRang",          "chkSamplingRate", "cmbSpeed",     "chkRoll",   "txtTimeUnits",
+                               "txtTime",          "VISAResorceCombo"};
     EXPECT_EQ(tabWalk(*ui.VISAResorceCombo, int(expected.size()) - 1), expected);
 }
 

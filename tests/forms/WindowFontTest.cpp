@@ -7,7 +7,10 @@
 
 namespace {
 
-bool tahomaInstalled() { return QFontDatabase::families().contains(QStringLiteral("Tahoma")); }
+bool tahomaInstalled()
+{
+    return QFontDatabase::families().contains(QStringLiteral("Tahoma"));
+}
 
 TEST(WindowFontTest, EightAndAQuarterPointRegular)
 {

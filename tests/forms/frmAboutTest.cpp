@@ -10,9 +10,15 @@
 
 namespace {
 
-int px(int twips) { return int(std::lround(twips / 15.0)); }
+int px(int twips)
+{
+    return int(std::lround(twips / 15.0));
+}
 
-void processDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+void processDeletes()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 TEST(frmAboutTest, TextsAndPlaces)
 {

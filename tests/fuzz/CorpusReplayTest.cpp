@@ -33,7 +33,10 @@ struct Input {
     fs::path file;
 };
 
-void PrintTo(const Input& input, std::ostream* os) { *os << input.file.lexically_relative(kInputRoot).string(); }
+void PrintTo(const Input& input, std::ostream* os)
+{
+    *os << input.file.lexically_relative(kInputRoot).string();
+}
 
 std::vector<Input> committedInputs()
 {
@@ -69,16 +72,14 @@ TEST_P(CommittedInput, PassesItsCheck)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Inputs, CommittedInput, ::testing::ValuesIn(committedInputs()),
-                         [](const auto& info) {
-                             std::string name =
-                                 info.param.file.parent_path().parent_path().filename().string() + "_" +
-                                 info.param.check + "_" + info.param.file.filename().string();
-                             for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Inputs, CommittedInput, ::testing::ValuesIn(committedInputs()), [](const auto& info) {
+    std::string name = info.param.file.parent_path().parent_path().filename().string() + "_" + info.param.check + "_"
+                       + info.param.file.filename().string();
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+});
 
 TEST(CommittedInput, EveryCheckHasSeeds)
 {

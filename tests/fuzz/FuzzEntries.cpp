@@ -30,8 +30,8 @@ void require(bool holds, const std::string& property)
 void checkSameNumber(double expected, const std::string& text, const char* property)
 {
     const double value = instrument::StringConverter::StrToDbl(text);
-    require(value == expected, std::string(property) + ": " + std::to_string(value) + " instead of " +
-                                   std::to_string(expected));
+    require(value == expected,
+            std::string(property) + ": " + std::to_string(value) + " instead of " + std::to_string(expected));
 }
 
 // --- readback ---------------------------------------------------------------

@@ -18,20 +18,22 @@ namespace instrument::testing {
 
 struct Script {
     std::vector<std::string> log;
-    std::deque<std::string> replies;                  // an empty queue reads as a timeout
-    std::map<std::string, std::string> failures;      // step name -> description of its failure
+    std::deque<std::string> replies;             // an empty queue reads as a timeout
+    std::map<std::string, std::string> failures; // step name -> description of its failure
     std::int16_t interfaceType = visa::kInterfaceSerial;
     bool offersViews = true;
     std::vector<std::string> resources;
 
     void fail(const std::string& step, const std::string& description) { failures[step] = description; }
-    void record(const std::string& entry) {
+    void record(const std::string& entry)
+    {
         log.push_back(entry);
         const std::string step = entry.substr(0, entry.find(' '));
         if (auto failure = failures.find(step); failure != failures.end())
             throw visa::Error(failure->second);
     }
-    std::vector<std::string> writes() const {
+    std::vector<std::string> writes() const
+    {
         std::vector<std::string> written;
         for (const auto& entry : log)
             if (entry.rfind("write ", 0) == 0)
@@ -53,17 +55,20 @@ class FakeSession : public visa::Session, public visa::SerialView {
 public:
     explicit FakeSession(Script& script) : m_script(script), m_gpib(script) {}
 
-    std::int16_t hardwareInterfaceType() const override {
+    std::int16_t hardwareInterfaceType() const override
+    {
         m_script.record("type");
         return m_script.interfaceType;
     }
     void setTimeout(std::int32_t ms) override { m_script.record("timeout " + std::to_string(ms)); }
     void close() override { m_script.record("close"); }
-    std::int32_t writeString(const std::string& text) override {
+    std::int32_t writeString(const std::string& text) override
+    {
         m_script.record("write " + text);
         return static_cast<std::int32_t>(text.size());
     }
-    std::string readString(std::int32_t maxCount) override {
+    std::string readString(std::int32_t maxCount) override
+    {
         m_script.record("read " + std::to_string(maxCount));
         if (m_script.replies.empty())
             throw visa::Error("Timeout: no reply within 2000 ms");
@@ -87,14 +92,16 @@ class FakeResourceManager : public visa::ResourceManager {
 public:
     FakeResourceManager(Script& script, std::string name) : m_script(script), m_name(std::move(name)) {}
 
-    std::vector<std::string> findRsrc(const std::string& expression) override {
+    std::vector<std::string> findRsrc(const std::string& expression) override
+    {
         m_script.record("find " + expression);
         return m_script.resources;
     }
     std::unique_ptr<visa::Session> open(const std::string& resource, std::int32_t mode, std::int32_t timeoutMs,
-                                        const std::string& options) override {
-        m_script.record("open " + resource + " " + std::to_string(mode) + " " + std::to_string(timeoutMs) + " '" +
-                        options + "' via " + m_name);
+                                        const std::string& options) override
+    {
+        m_script.record("open " + resource + " " + std::to_string(mode) + " " + std::to_string(timeoutMs) + " '"
+                        + options + "' via " + m_name);
         return std::make_unique<FakeSession>(m_script);
     }
 
@@ -112,7 +119,8 @@ struct Message {
 class RecordingDialogs : public Dialogs {
 public:
     std::vector<Message> shown;
-    void showMessage(const std::string& title, const std::string& text, MessageIcon icon) override {
+    void showMessage(const std::string& title, const std::string& text, MessageIcon icon) override
+    {
         shown.push_back({title, text, icon});
     }
 };
@@ -125,7 +133,8 @@ struct Alarm {
 class RecordingAlarm : public AlarmDisplay {
 public:
     std::vector<Alarm> shown;
-    void showAlarm(const std::string& text, std::uint32_t backgroundBgr) override {
+    void showAlarm(const std::string& text, std::uint32_t backgroundBgr) override
+    {
         shown.push_back({text, backgroundBgr});
     }
 };
@@ -147,11 +156,14 @@ struct Bench {
                                   throw visa::Error(name + " is not installed");
                               return std::make_unique<FakeResourceManager>(script, name);
                           },
-                          &dialogs, &alarm, [this] { ++programEnds; }}) {}
+                          &dialogs, &alarm, [this] { ++programEnds; }})
+    {
+    }
 
     // Opens a session on an instrument of the given interface that answers the
     // identity query, then forgets the set-up traffic so a test sees only its own.
-    void openInstrument(std::int16_t type = visa::kInterfaceSerial) {
+    void openInstrument(std::int16_t type = visa::kInterfaceSerial)
+    {
         script.interfaceType = type;
         script.replies.push_back("ORVANE,DC3,0,1.0\n");
         io.SetBaudRate(38400);

@@ -16,7 +16,8 @@ struct CommandCase {
 
 class IOClassCommandTest : public ::testing::TestWithParam<CommandCase> {};
 
-TEST_P(IOClassCommandTest, SendsExactlyTheCommandLine) {
+TEST_P(IOClassCommandTest, SendsExactlyTheCommandLine)
+{
     Bench bench;
     bench.openInstrument();
     GetParam().call(bench.io);
@@ -25,7 +26,8 @@ TEST_P(IOClassCommandTest, SendsExactlyTheCommandLine) {
     EXPECT_TRUE(bench.dialogs.shown.empty());
 }
 
-BoundedArray<double> voltages(std::int32_t lowerBound, std::vector<double> values) {
+BoundedArray<double> voltages(std::int32_t lowerBound, std::vector<double> values)
+{
     return {lowerBound, std::move(values)};
 }
 
@@ -40,11 +42,20 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"VoltageChannel12", [](IOClass& io) { io.SetValtage(12, -0.5); }, "VSET12 -0.5\n"},
         CommandCase{"VoltageText", [](IOClass& io) { io.SetValtageChar(2, "1.50"); }, "VSET2 1.50\n"},
         CommandCase{"VoltageEmptyText", [](IOClass& io) { io.SetValtageChar(2, ""); }, "VSET2 \n"},
-        CommandCase{"ArrayFromOne", [](IOClass& io) { io.SetValtageCHArray(voltages(1, {1.5, 0.1 + 0.2, 6})); },
+        CommandCase{"ArrayFromOne",
+                    [](IOClass& io) {
+                        io.SetValtageCHArray(voltages(1, {1.5, 0.1 + 0.2, 6}));
+                    },
                     "VSET 1.5,0.3,6\n"},
-        CommandCase{"ArrayFromZero", [](IOClass& io) { io.SetValtageCHArray(voltages(0, {9, 2, 3})); },
+        CommandCase{"ArrayFromZero",
+                    [](IOClass& io) {
+                        io.SetValtageCHArray(voltages(0, {9, 2, 3}));
+                    },
                     "VSET ,2,3\n"},
-        CommandCase{"ArrayFromMinusOne", [](IOClass& io) { io.SetValtageCHArray(voltages(-1, {9, 9, 4})); },
+        CommandCase{"ArrayFromMinusOne",
+                    [](IOClass& io) {
+                        io.SetValtageCHArray(voltages(-1, {9, 9, 4}));
+                    },
                     "VSET ,,4\n"},
         CommandCase{"ArrayEmpty", [](IOClass& io) { io.SetValtageCHArray(voltages(1, {})); }, "VSET \n"},
         CommandCase{"OutputOn", [](IOClass& io) { io.Output(true); }, "OUTPut 1\n"},
@@ -68,7 +79,8 @@ struct QueryCase {
 
 class IOClassQueryTest : public ::testing::TestWithParam<QueryCase> {};
 
-TEST_P(IOClassQueryTest, SendsTheQueryAndReadsOneReply) {
+TEST_P(IOClassQueryTest, SendsTheQueryAndReadsOneReply)
+{
     Bench bench;
     bench.openInstrument();
     bench.script.replies = {"1\n"};
@@ -94,7 +106,8 @@ struct TruthCase {
 
 class IOClassTruthValueTest : public ::testing::TestWithParam<TruthCase> {};
 
-TEST_P(IOClassTruthValueTest, FollowsTheTruthValueRule) {
+TEST_P(IOClassTruthValueTest, FollowsTheTruthValueRule)
+{
     Bench bench;
     bench.openInstrument();
     for (auto query : {&IOClass::GetOutput, &IOClass::GetRange, &IOClass::GetSampleRate}) {
@@ -107,15 +120,15 @@ TEST_P(IOClassTruthValueTest, FollowsTheTruthValueRule) {
 INSTANTIATE_TEST_SUITE_P(
     Replies, IOClassTruthValueTest,
     ::testing::Values(TruthCase{"1\n", true}, TruthCase{"0\n", false}, TruthCase{" \t1\r\n", true},
-                      TruthCase{"-1", true}, TruthCase{"0.0", false}, TruthCase{"2.5e1", true},
-                      TruthCase{"0E5", false}, TruthCase{".5", true}, TruthCase{"+0", false},
-                      TruthCase{"TRUE\n", true}, TruthCase{"true", true}, TruthCase{"False\r\n", false},
-                      TruthCase{"ON", std::nullopt}, TruthCase{"OFF\n", std::nullopt}, TruthCase{"", std::nullopt},
-                      TruthCase{"\n", std::nullopt}, TruthCase{"1 0", std::nullopt}, TruthCase{"1x", std::nullopt},
-                      TruthCase{"1e", std::nullopt}, TruthCase{"yes", std::nullopt},
+                      TruthCase{"-1", true}, TruthCase{"0.0", false}, TruthCase{"2.5e1", true}, TruthCase{"0E5", false},
+                      TruthCase{".5", true}, TruthCase{"+0", false}, TruthCase{"TRUE\n", true}, TruthCase{"true", true},
+                      TruthCase{"False\r\n", false}, TruthCase{"ON", std::nullopt}, TruthCase{"OFF\n", std::nullopt},
+                      TruthCase{"", std::nullopt}, TruthCase{"\n", std::nullopt}, TruthCase{"1 0", std::nullopt},
+                      TruthCase{"1x", std::nullopt}, TruthCase{"1e", std::nullopt}, TruthCase{"yes", std::nullopt},
                       TruthCase{std::string("1\0", 2), std::nullopt}, TruthCase{"1,0,1", std::nullopt}));
 
-TEST(IOClassTruthValue, RejectedReplyIsNamedInTheBox) {
+TEST(IOClassTruthValue, RejectedReplyIsNamedInTheBox)
+{
     Bench bench;
     bench.openInstrument();
     bench.script.replies = {"ON\r\n"};
@@ -125,7 +138,8 @@ TEST(IOClassTruthValue, RejectedReplyIsNamedInTheBox) {
               "The instrument's answer to OUTP? is not a truth value: \"ON\" (expected 0, 1, true or false).");
 }
 
-TEST(IOClassVoltageArray, LowerBoundAboveOneIsReportedAndSendsNothing) {
+TEST(IOClassVoltageArray, LowerBoundAboveOneIsReportedAndSendsNothing)
+{
     Bench bench;
     bench.openInstrument();
     bench.io.SetValtageCHArray(voltages(2, {1, 2, 3}));
@@ -136,7 +150,8 @@ TEST(IOClassVoltageArray, LowerBoundAboveOneIsReportedAndSendsNothing) {
 
 // A NaN or infinite voltage (a computation gone wrong) must not reach the
 // instrument as "VSET1 inf", where it could be read as anything.
-TEST(IOClassVoltage, NonFiniteVoltagesAreRefusedBeforeSending) {
+TEST(IOClassVoltage, NonFiniteVoltagesAreRefusedBeforeSending)
+{
     const double inf = std::numeric_limits<double>::infinity();
     Bench bench;
     bench.openInstrument();
@@ -145,10 +160,12 @@ TEST(IOClassVoltage, NonFiniteVoltagesAreRefusedBeforeSending) {
     bench.io.SetValtageCHArray(voltages(1, {1, -inf, 2}));
     EXPECT_TRUE(bench.script.log.empty());
     ASSERT_EQ(bench.dialogs.shown.size(), 1u);
-    EXPECT_EQ(bench.dialogs.shown[0].text, "The voltage nan cannot be sent to the instrument: it is not a finite number.");
+    EXPECT_EQ(bench.dialogs.shown[0].text,
+              "The voltage nan cannot be sent to the instrument: it is not a finite number.");
 }
 
-TEST(IOClassVoltage, TextWithALineEndIsNotSent) {
+TEST(IOClassVoltage, TextWithALineEndIsNotSent)
+{
     Bench bench;
     bench.openInstrument();
     bench.io.SetValtageChar(1, "1\nOUTPut 1");
@@ -159,7 +176,8 @@ TEST(IOClassVoltage, TextWithALineEndIsNotSent) {
               "The voltage text \"1\\x0AOUTPut 1\" holds a line end and was not sent to the instrument.");
 }
 
-TEST(IOClassHelpers, NoTrafficOperations) {
+TEST(IOClassHelpers, NoTrafficOperations)
+{
     Bench bench;
     bench.openInstrument();
     EXPECT_EQ(bench.io.ChannelCommandGenHelper("VSET", 2, " 1.0"), "VSET2 1.0");

@@ -20,7 +20,8 @@ struct CurrentCase {
 
 class CurrentReadbackTest : public ::testing::TestWithParam<CurrentCase> {};
 
-TEST_P(CurrentReadbackTest, ParsesTheReplyAndRaisesAlarms) {
+TEST_P(CurrentReadbackTest, ParsesTheReplyAndRaisesAlarms)
+{
     const CurrentCase& c = GetParam();
     Bench bench;
     bench.openInstrument();
@@ -54,29 +55,45 @@ INSTANTIATE_TEST_SUITE_P(
         // The last field keeps its line end, and so does the alarm text.
         CurrentCase{"OcpOnCh3", "1,2,CH3 OCP\n", Three{1, 2, 0}, {{"CH3 OCP\n" + kAdvice, kLightCyan}}},
         CurrentCase{"OcpWithLeadingNumber", "4.5 OCP,2,3\n", Three{4.5, 2, 3}, {{"4.5 OCP" + kAdvice, kLightCyan}}},
-        CurrentCase{"Ch1TestedBeforeCh2", "CH2 CH1 OCP,2,3\n", Three{0, 2, 3},
-                    {{"CH2 CH1 OCP" + kAdvice, kLightRed}}},
-        CurrentCase{"TwoOcpLastWins", "CH1 OCP,CH2 OCP,3\n", Three{0, 0, 3},
+        CurrentCase{"Ch1TestedBeforeCh2", "CH2 CH1 OCP,2,3\n", Three{0, 2, 3}, {{"CH2 CH1 OCP" + kAdvice, kLightRed}}},
+        CurrentCase{"TwoOcpLastWins",
+                    "CH1 OCP,CH2 OCP,3\n",
+                    Three{0, 0, 3},
                     {{"CH1 OCP" + kAdvice, kLightRed}, {"CH2 OCP" + kAdvice, kLightGreen}}},
         CurrentCase{"OverBeatsOcp", "CH1 OVER OCP,2,3\n", Three{300, 2, 3}, {}},
         CurrentCase{"LowerCaseIgnored", "over,ocp CH2,3\n", Three{0, 0, 3}, {}},
         CurrentCase{"EmptyField", "1.0,,2.0\n", Three{1, 0, 2}, {}},
         CurrentCase{"FourFields", "1,2,3,4\n", Three{1, 2, 3}, {}},
         CurrentCase{"FourthFieldIgnored", "1,2,3,CH2 OCP\n", Three{1, 2, 3}, {}},
-        CurrentCase{"NulInField", std::string("1\0" "9,2,3\n", 7), Three{1, 2, 3}, {}},
-        CurrentCase{"TwoFieldsKeepTheirOcp", "1,CH2 OCP\n", std::nullopt, {{"CH2 OCP\n" + kAdvice, kLightGreen}},
+        CurrentCase{"NulInField",
+                    std::string("1\0"
+                                "9,2,3\n",
+                                7),
+                    Three{1, 2, 3},
+                    {}},
+        CurrentCase{"TwoFieldsKeepTheirOcp",
+                    "1,CH2 OCP\n",
+                    std::nullopt,
+                    {{"CH2 OCP\n" + kAdvice, kLightGreen}},
                     "The instrument's answer to I? holds 2 of the three channel values (index out of range): "
                     "\"1,CH2 OCP\"."},
-        CurrentCase{"OneField", "1.5\r\n", std::nullopt, {},
+        CurrentCase{"OneField",
+                    "1.5\r\n",
+                    std::nullopt,
+                    {},
                     "The instrument's answer to I? holds 1 of the three channel values (index out of range): "
                     "\"1.5\"."},
-        CurrentCase{"GarbledField", "\x01\xFF,2\n", std::nullopt, {},
+        CurrentCase{"GarbledField",
+                    "\x01\xFF,2\n",
+                    std::nullopt,
+                    {},
                     "The instrument's answer to I? holds 2 of the three channel values (index out of range): "
                     "\"\\x01\\xFF,2\"."},
         CurrentCase{"Empty", "", std::nullopt, {}, "The instrument gave no answer to I?."}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(CurrentReadback, SilentInstrumentGivesNothingAndOneBox) {
+TEST(CurrentReadback, SilentInstrumentGivesNothingAndOneBox)
+{
     Bench bench;
     bench.openInstrument();
     EXPECT_EQ(bench.io.GetCurrentCHArray(), std::nullopt);
@@ -86,7 +103,8 @@ TEST(CurrentReadback, SilentInstrumentGivesNothingAndOneBox) {
 
 // After a failed reading the flag and the box stay as the failure left them;
 // the next good reading works and neither clears the flag nor hides the box.
-TEST(CurrentReadback, StateAfterAFailedReading) {
+TEST(CurrentReadback, StateAfterAFailedReading)
+{
     Bench bench;
     bench.openInstrument();
     bench.script.replies = {"CH1 OCP,2\n", "1,2,3\n", "4,5,6\n"};
@@ -102,7 +120,8 @@ TEST(CurrentReadback, StateAfterAFailedReading) {
     EXPECT_EQ(bench.dialogs.shown.size(), 1u);
 }
 
-TEST(VoltageReadback, ParsesThreeFieldsWithoutAlarms) {
+TEST(VoltageReadback, ParsesThreeFieldsWithoutAlarms)
+{
     struct Case {
         std::string reply;
         Readback values;
@@ -120,7 +139,8 @@ TEST(VoltageReadback, ParsesThreeFieldsWithoutAlarms) {
     }
 }
 
-TEST(SingleCurrent, ReadsTheLeadingNumberOrZero) {
+TEST(SingleCurrent, ReadsTheLeadingNumberOrZero)
+{
     Bench bench;
     bench.openInstrument();
     bench.script.replies = {" 12.5 mA\n", "CH2 OCP\n"};

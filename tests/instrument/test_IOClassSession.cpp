@@ -13,7 +13,8 @@ const char* const kNoManagerText =
     "The Global Resource Manager (GRM) or Agilent Vendor Specific Resource Manager (SRM) could not be loaded. "
     "Please check VISA COM setup.";
 
-TEST(IOClassConstruction, TakesTheGlobalManagerFirst) {
+TEST(IOClassConstruction, TakesTheGlobalManagerFirst)
+{
     Bench bench;
     EXPECT_EQ(bench.managersAsked, Log{"VISA.GlobalRM"});
     ASSERT_TRUE(bench.io.m_visa);
@@ -23,7 +24,8 @@ TEST(IOClassConstruction, TakesTheGlobalManagerFirst) {
     EXPECT_EQ(bench.programEnds, 0);
 }
 
-TEST(IOClassConstruction, FallsBackToTheBuiltInManagerSilently) {
+TEST(IOClassConstruction, FallsBackToTheBuiltInManagerSilently)
+{
     Bench bench({"AgilentRM.SRMCls"});
     EXPECT_EQ(bench.managersAsked, (Log{"VISA.GlobalRM", "AgilentRM.SRMCls"}));
     ASSERT_TRUE(bench.io.m_visa);
@@ -34,7 +36,8 @@ TEST(IOClassConstruction, FallsBackToTheBuiltInManagerSilently) {
     EXPECT_TRUE(bench.io.bErrorFlag);
 }
 
-TEST(IOClassConstruction, WithoutAnyManagerTellsTheUserAndEndsTheProgram) {
+TEST(IOClassConstruction, WithoutAnyManagerTellsTheUserAndEndsTheProgram)
+{
     Bench bench(std::set<std::string>{});
     ASSERT_EQ(bench.dialogs.shown.size(), 1u);
     EXPECT_EQ(bench.dialogs.shown[0].title, "Error Occurred");
@@ -46,7 +49,8 @@ TEST(IOClassConstruction, WithoutAnyManagerTellsTheUserAndEndsTheProgram) {
     EXPECT_EQ(bench.io.VISAFindRes(), std::nullopt);
 }
 
-TEST(IOClassFindRes, ReturnsTheManagersListUnchangedAndLetsFailuresThrough) {
+TEST(IOClassFindRes, ReturnsTheManagersListUnchangedAndLetsFailuresThrough)
+{
     Bench bench;
     bench.script.resources = {"GPIB0::5::INSTR", "ASRL1::INSTR"};
     EXPECT_EQ(bench.io.VISAFindRes(), bench.script.resources);
@@ -63,7 +67,8 @@ struct OpenCase {
 
 class IOClassOpenTest : public ::testing::TestWithParam<OpenCase> {};
 
-TEST_P(IOClassOpenTest, SetsUpTheInterfaceThenChecksTheIdentity) {
+TEST_P(IOClassOpenTest, SetsUpTheInterfaceThenChecksTheIdentity)
+{
     Bench bench;
     bench.script.interfaceType = GetParam().type;
     bench.script.replies = {"ORVANE,DC3\n"};
@@ -88,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"Tcpip", visa::kInterfaceTcpip, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(IOClassOpen, PassesBaudZeroWhenNoneWasSet) {
+TEST(IOClassOpen, PassesBaudZeroWhenNoneWasSet)
+{
     Bench bench;
     bench.script.replies = {"ORVANE\n"};
     bench.io.SetVISAResouce("ASRL1::INSTR");
@@ -96,7 +102,8 @@ TEST(IOClassOpen, PassesBaudZeroWhenNoneWasSet) {
     EXPECT_EQ(bench.script.log[2], "baud 0");
 }
 
-TEST(IOClassOpen, SilentInstrumentGivesExactlyOneBoxAndIsClosed) {
+TEST(IOClassOpen, SilentInstrumentGivesExactlyOneBoxAndIsClosed)
+{
     Bench bench;
     bench.io.SetBaudRate(38400);
     bench.io.SetVISAResouce("ASRL1::INSTR");
@@ -110,18 +117,21 @@ TEST(IOClassOpen, SilentInstrumentGivesExactlyOneBoxAndIsClosed) {
     EXPECT_EQ(bench.script.log.back(), "close");
 }
 
-TEST(IOClassOpen, EmptyIdentityWithoutFailureIsReportedAndClosed) {
+TEST(IOClassOpen, EmptyIdentityWithoutFailureIsReportedAndClosed)
+{
     Bench bench;
     bench.script.replies = {""};
     bench.io.SetVISAResouce("ASRL1::INSTR");
     EXPECT_FALSE(bench.io.VISAOpen());
     ASSERT_EQ(bench.dialogs.shown.size(), 1u);
-    EXPECT_EQ(bench.dialogs.shown[0].text, "The instrument at ASRL1::INSTR gave an empty answer to the identity query IDN?.");
+    EXPECT_EQ(bench.dialogs.shown[0].text,
+              "The instrument at ASRL1::INSTR gave an empty answer to the identity query IDN?.");
     EXPECT_EQ(bench.script.log.back(), "close");
     EXPECT_FALSE(bench.io.m_bVisaOpened);
 }
 
-TEST(IOClassOpen, FailedCloseAfterEmptyIdentityIsTheFailureReported) {
+TEST(IOClassOpen, FailedCloseAfterEmptyIdentityIsTheFailureReported)
+{
     Bench bench;
     bench.script.replies = {""};
     bench.script.fail("close", "Device unplugged");
@@ -131,7 +141,8 @@ TEST(IOClassOpen, FailedCloseAfterEmptyIdentityIsTheFailureReported) {
     EXPECT_TRUE(bench.io.m_bVisaOpened); // the session could not be closed, so it still counts as open
 }
 
-TEST(IOClassOpen, FailedOpenIsReportedAndLeavesNoSession) {
+TEST(IOClassOpen, FailedOpenIsReportedAndLeavesNoSession)
+{
     Bench bench;
     bench.script.fail("open", "No such device /dev/ttyUSB7");
     EXPECT_FALSE(bench.io.VISAOpen());
@@ -143,7 +154,8 @@ TEST(IOClassOpen, FailedOpenIsReportedAndLeavesNoSession) {
 
 // The session opened but reading its interface type failed: it must be closed
 // again, or the port stays locked against every later open until exit.
-TEST(IOClassOpen, ClosesTheSessionWhenTheSetUpAfterOpenFails) {
+TEST(IOClassOpen, ClosesTheSessionWhenTheSetUpAfterOpenFails)
+{
     for (const char* failingStep : {"type", "gpibtimeout"}) {
         SCOPED_TRACE(failingStep);
         Bench bench;
@@ -158,7 +170,8 @@ TEST(IOClassOpen, ClosesTheSessionWhenTheSetUpAfterOpenFails) {
     }
 }
 
-TEST(IOClassOpen, SerialSetUpFailureShowsItsBoxAndTheOpenCarriesOn) {
+TEST(IOClassOpen, SerialSetUpFailureShowsItsBoxAndTheOpenCarriesOn)
+{
     for (const char* failingStep : {"baud", "databits", "dtr", "timeout"}) {
         SCOPED_TRACE(failingStep);
         Bench bench;
@@ -172,14 +185,15 @@ TEST(IOClassOpen, SerialSetUpFailureShowsItsBoxAndTheOpenCarriesOn) {
         EXPECT_FALSE(bench.io.bErrorFlag);
         // The remaining settings are skipped; the identity query still goes out.
         const Log& log = bench.script.log;
-        const auto failedAt = std::find_if(log.begin(), log.end(),
-                                           [&](const std::string& e) { return e.rfind(failingStep, 0) == 0; });
+        const auto failedAt =
+            std::find_if(log.begin(), log.end(), [&](const std::string& e) { return e.rfind(failingStep, 0) == 0; });
         ASSERT_NE(failedAt, log.end());
         EXPECT_EQ(*(failedAt + 1), "write IDN?\n");
     }
 }
 
-TEST(IOClassOpen, SerialSetUpFailureLeavesTheErrorFlagSet) {
+TEST(IOClassOpen, SerialSetUpFailureLeavesTheErrorFlagSet)
+{
     Bench bench;
     bench.script.fail("dtr", "DTR refused");
     bench.script.replies = {"ORVANE\n"};
@@ -188,7 +202,8 @@ TEST(IOClassOpen, SerialSetUpFailureLeavesTheErrorFlagSet) {
     EXPECT_EQ(bench.dialogs.shown.size(), 1u);
 }
 
-TEST(IOClassOpen, ReopeningDropsTheViewsOfTheOldSession) {
+TEST(IOClassOpen, ReopeningDropsTheViewsOfTheOldSession)
+{
     Bench bench;
     bench.openInstrument(visa::kInterfaceSerial);
     ASSERT_TRUE(bench.io.m_Rs);
@@ -198,7 +213,8 @@ TEST(IOClassOpen, ReopeningDropsTheViewsOfTheOldSession) {
     EXPECT_EQ(bench.io.m_Gpib, nullptr);
 }
 
-TEST(IOClassClose, ClosesOnlyAnOpenSession) {
+TEST(IOClassClose, ClosesOnlyAnOpenSession)
+{
     Bench bench;
     bench.io.VISAClose();
     EXPECT_TRUE(bench.script.log.empty());
@@ -211,7 +227,8 @@ TEST(IOClassClose, ClosesOnlyAnOpenSession) {
     EXPECT_TRUE(bench.io.m_Msg); // the references stay until the next open
 }
 
-TEST(IOClassClose, FailureReachesTheCallerAndKeepsTheSessionOpen) {
+TEST(IOClassClose, FailureReachesTheCallerAndKeepsTheSessionOpen)
+{
     Bench bench;
     bench.openInstrument();
     bench.script.fail("close", "Device unplugged");
@@ -220,7 +237,8 @@ TEST(IOClassClose, FailureReachesTheCallerAndKeepsTheSessionOpen) {
     EXPECT_TRUE(bench.dialogs.shown.empty());
 }
 
-TEST(IOClassResType, WidensTheTypeAndLetsFailuresThrough) {
+TEST(IOClassResType, WidensTheTypeAndLetsFailuresThrough)
+{
     Bench bench;
     EXPECT_THROW(bench.io.GetVISAResType(), visa::Error); // nothing opened yet
     bench.openInstrument(visa::kInterfaceUsb);
@@ -230,7 +248,8 @@ TEST(IOClassResType, WidensTheTypeAndLetsFailuresThrough) {
     EXPECT_TRUE(bench.dialogs.shown.empty());
 }
 
-TEST(IOClassTransfers, ResetWritesFiveBytes) {
+TEST(IOClassTransfers, ResetWritesFiveBytes)
+{
     Bench bench;
     bench.openInstrument();
     bench.io.Reset();
@@ -239,7 +258,8 @@ TEST(IOClassTransfers, ResetWritesFiveBytes) {
     EXPECT_EQ(bench.io.SetString("*RST"), "");
 }
 
-TEST(IOClassTransfers, GetStringReturnsTheReplyUntouched) {
+TEST(IOClassTransfers, GetStringReturnsTheReplyUntouched)
+{
     Bench bench;
     bench.openInstrument();
     bench.script.replies = {std::string(" 1.5,\0x\r\n", 8)};
@@ -247,7 +267,8 @@ TEST(IOClassTransfers, GetStringReturnsTheReplyUntouched) {
     EXPECT_EQ(bench.script.log, Log{"read 255"});
 }
 
-TEST(IOClassFailureReport, OnlyTheFirstFailurePerObjectIsShown) {
+TEST(IOClassFailureReport, OnlyTheFirstFailurePerObjectIsShown)
+{
     Bench bench;
     bench.io.Output(true); // nothing open
     bench.io.GetOutput();
@@ -263,7 +284,8 @@ TEST(IOClassFailureReport, OnlyTheFirstFailurePerObjectIsShown) {
     EXPECT_EQ(other.dialogs.shown.size(), 1u);
 }
 
-TEST(IOClassFailureReport, AFailedWriteStillReadsAndConvertsSilently) {
+TEST(IOClassFailureReport, AFailedWriteStillReadsAndConvertsSilently)
+{
     Bench bench;
     bench.openInstrument();
     bench.script.fail("write", "Write timed out");

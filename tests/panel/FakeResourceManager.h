@@ -18,14 +18,14 @@ namespace panel::testing {
 
 // What the fakes saw, shared with the test after the program took the manager.
 struct Bench {
-    std::vector<std::string> found;   // the resources the search returns
+    std::vector<std::string> found; // the resources the search returns
     bool searchFails = false;
     bool openFails = false;
     bool closeFails = false;
     int searches = 0;
     int opens = 0;
     int closes = 0;
-    std::vector<std::string> writes;  // every text written, line feed included
+    std::vector<std::string> writes; // every text written, line feed included
     // The fake instrument's answer to each query (the command without its
     // line feed); a query without an entry is never answered.
     std::map<std::string, std::string> replies{{"IDN?", "QUENDEL,ORVANE,0,1.00\n"}};
@@ -107,7 +107,9 @@ private:
 class RecordingSession : public visa::Session {
 public:
     RecordingSession(std::unique_ptr<visa::Session> inner, std::shared_ptr<Bench> bench)
-        : m_inner(std::move(inner)), m_bench(std::move(bench)) {}
+        : m_inner(std::move(inner)), m_bench(std::move(bench))
+    {
+    }
 
     std::int16_t hardwareInterfaceType() const override { return m_inner->hardwareInterfaceType(); }
     void setTimeout(std::int32_t milliseconds) override { m_inner->setTimeout(milliseconds); }
@@ -133,7 +135,9 @@ private:
 class RecordingResourceManager : public visa::ResourceManager {
 public:
     RecordingResourceManager(std::unique_ptr<visa::ResourceManager> inner, std::shared_ptr<Bench> bench)
-        : m_inner(std::move(inner)), m_bench(std::move(bench)) {}
+        : m_inner(std::move(inner)), m_bench(std::move(bench))
+    {
+    }
 
     std::vector<std::string> findRsrc(const std::string& expression) override
     {

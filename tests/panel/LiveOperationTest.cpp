@@ -86,7 +86,10 @@ protected:
     const forms::MainFormLayout& ui() const { return window->controls(); }
     static void click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
     std::size_t mark() const { return bench->writes.size(); }
-    Writes writesSince(std::size_t from) const { return Writes(bench->writes.begin() + long(from), bench->writes.end()); }
+    Writes writesSince(std::size_t from) const
+    {
+        return Writes(bench->writes.begin() + long(from), bench->writes.end());
+    }
     static Writes withoutSamples(Writes writes)
     {
         writes.erase(std::remove(writes.begin(), writes.end(), kSample), writes.end());
@@ -127,8 +130,8 @@ protected:
         PanelState state;
         for (QWidget* lamp : std::initializer_list<QWidget*>{c.piccmdComopen, c.picMesCommand, c.picOutputon_off})
             state.colours.push_back(forms::backColor(*lamp));
-        for (QWidget* w : std::initializer_list<QWidget*>{c.VISAResorceCombo, c.cmdComopen, c.frmControl,
-                                                          c.frmFunction, c.MesCommand, c.chkSamplingRate})
+        for (QWidget* w : std::initializer_list<QWidget*>{c.VISAResorceCombo, c.cmdComopen, c.frmControl, c.frmFunction,
+                                                          c.MesCommand, c.chkSamplingRate})
             state.flags.push_back(w->isEnabled());
         for (QWidget* w : std::initializer_list<QWidget*>{c.txtTime, c.txtTimeUnits, c.textalm})
             state.flags.push_back(!w->isHidden());
@@ -183,7 +186,11 @@ TEST_F(LiveOperationTest, OpenAsksIdentityAndStateSendsChangedBoxesBackThenSampl
          "1\n",
          {"IDN?\n", "OUTP?\n", "SAMP?\n", "SAMP 1\n", "RANG?\n", "RANGeset 1\n", "VSET?\n"},
          forms::kLampOn},
-        {"range only", "0\n", "0\n", "1\n", {"IDN?\n", "OUTP?\n", "SAMP?\n", "RANG?\n", "RANGeset 1\n", "VSET?\n"},
+        {"range only",
+         "0\n",
+         "0\n",
+         "1\n",
+         {"IDN?\n", "OUTP?\n", "SAMP?\n", "RANG?\n", "RANGeset 1\n", "VSET?\n"},
          forms::kLampOff},
     };
     for (const OpenCase& c : cases) {
@@ -347,7 +354,7 @@ TEST_F(LiveOperationTest, CloseStopsMeasuringFirstAndLeavesOutputAlarmAndTimers)
     EXPECT_FALSE(u.chkSamplingRate->testAttribute(Qt::WA_ForceDisabled)); // only its frame is disabled
     EXPECT_EQ(u.ChVText(0)->text(), QStringLiteral("5"));
 
-    QTest::qWait(150); // three pauses of a running acquisition
+    QTest::qWait(150);                        // three pauses of a running acquisition
     EXPECT_EQ(writesSince(before), Writes{}); // no output-off, no sample
     EXPECT_TRUE(window->m_bDataValid);
     EXPECT_EQ(window->m_lLastIndex, lastIndex);
@@ -364,7 +371,8 @@ TEST_F(LiveOperationTest, AFailingCloseShowsTheClosedPanelAndTheReasonOnTheButto
     click(ui().cmdComopen);
 
     expectClosedPanel();
-    EXPECT_EQ(ui().cmdComopen->toolTip(), QStringLiteral("Closing the session failed: The session could not be closed."));
+    EXPECT_EQ(ui().cmdComopen->toolTip(),
+              QStringLiteral("Closing the session failed: The session could not be closed."));
     EXPECT_TRUE(dialogs.shown.empty());
     QTest::qWait(120);
     EXPECT_EQ(writesSince(before), Writes{});
@@ -501,8 +509,8 @@ TEST_F(LiveOperationTest, AFullSweepShowsItsTimeBase)
     EXPECT_EQ(window->m_dbCurData.slotCount(), 12);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9]+$")).match(ui().txtTime->text()).hasMatch())
         << ui().txtTime->text().toStdString();
-    EXPECT_TRUE(ui().txtTimeUnits->text() == QStringLiteral("ms/div") ||
-                ui().txtTimeUnits->text() == QStringLiteral("s/div"));
+    EXPECT_TRUE(ui().txtTimeUnits->text() == QStringLiteral("ms/div")
+                || ui().txtTimeUnits->text() == QStringLiteral("s/div"));
 }
 
 // --- voltage entries ---------------------------------------------------------------
@@ -765,8 +773,8 @@ TEST_F(LiveOperationTest, WhileMeasuringIsStoppedThePollFindsTheOverCurrent)
     EXPECT_EQ(forms::backColor(*ui().picOutputon_off), forms::kLampOn);
 
     // The blink's first tick, a second later.
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return forms::backColor(*ui().picOutputon_off) == forms::kLampAlarm; }, kHangGuardMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return forms::backColor(*ui().picOutputon_off) == forms::kLampAlarm; }, kHangGuardMs));
     EXPECT_TRUE(window->Timer2().isEnabled());
 }
 
@@ -801,7 +809,8 @@ TEST_F(LiveOperationTest, TheReleaseEndsTheAlarmLookOnlyWhenTheInstrumentConfirm
         for (forms::Timer* t : {&window->Timer1(), &window->Timer2(), &window->Timer3()})
             EXPECT_FALSE(t->isEnabled()) << c.name;
         if (c.confirmedOff) {
-            EXPECT_EQ(forms::backColor(*u.cmdOutput), forms::bgrFromColor(QApplication::palette().color(QPalette::Button)))
+            EXPECT_EQ(forms::backColor(*u.cmdOutput),
+                      forms::bgrFromColor(QApplication::palette().color(QPalette::Button)))
                 << c.name;
             EXPECT_EQ(forms::backColor(*u.picOutputon_off), forms::kLampOff) << c.name;
             EXPECT_FALSE(u.textalm->isVisible()) << c.name;

@@ -7,7 +7,6 @@ namespace panel::testing {
 // Opens the window's state to the tests.
 class MainFormProbe : public panel::MainForm {
 public:
-    using MainForm::MainForm;
     using MainForm::m_bDataValid;
     using MainForm::m_bMeasuring;
     using MainForm::m_dbCurData;
@@ -15,6 +14,7 @@ public:
     using MainForm::m_lLastIndex;
     using MainForm::m_lSampleCount;
     using MainForm::m_lSleepMs;
+    using MainForm::MainForm;
 };
 
 } // namespace panel::testing

@@ -1,9 +1,9 @@
 // The main window's start-up, resource list, shutdown and About command,
 // run against a recording resource manager, message boxes and program end.
+#include "panel/MainForm.h"
 #include "FakeResourceManager.h"
 #include "MainFormProbe.h"
 #include "forms/BackColor.h"
-#include "panel/MainForm.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -130,12 +130,24 @@ TEST_F(MainFormTest, ResourceListAtStartUp)
     const RefreshCase cases[] = {
         {"nothing found", {}, false, {}, "No Resource", ""},
         {"search fails", {"GPIB0::5::INSTR"}, true, {}, "No Resource", ""},
-        {"serial last", {"GPIB0::5::INSTR", "ASRL1::INSTR"}, false, {"GPIB0::5::INSTR", "ASRL1::INSTR"},
-         "ASRL1::INSTR", kSerialAdvice},
-        {"GPIB last", {"ASRL1::INSTR", "GPIB0::5::INSTR"}, false, {"ASRL1::INSTR", "GPIB0::5::INSTR"},
-         "GPIB0::5::INSTR", ""},
-        {"serial by path", {"ASRL/dev/ttyUSB0::INSTR"}, false, {"ASRL/dev/ttyUSB0::INSTR"},
-         "ASRL/dev/ttyUSB0::INSTR", kSerialAdvice},
+        {"serial last",
+         {"GPIB0::5::INSTR", "ASRL1::INSTR"},
+         false,
+         {"GPIB0::5::INSTR", "ASRL1::INSTR"},
+         "ASRL1::INSTR",
+         kSerialAdvice},
+        {"GPIB last",
+         {"ASRL1::INSTR", "GPIB0::5::INSTR"},
+         false,
+         {"ASRL1::INSTR", "GPIB0::5::INSTR"},
+         "GPIB0::5::INSTR",
+         ""},
+        {"serial by path",
+         {"ASRL/dev/ttyUSB0::INSTR"},
+         false,
+         {"ASRL/dev/ttyUSB0::INSTR"},
+         "ASRL/dev/ttyUSB0::INSTR",
+         kSerialAdvice},
         {"lower case is no serial", {"asrl1::INSTR"}, false, {"asrl1::INSTR"}, "asrl1::INSTR", ""},
     };
     for (const RefreshCase& c : cases) {
@@ -214,18 +226,21 @@ struct ShutdownCase {
     int expectedCloses;
 };
 
-void exitFromMenu(MainFormProbe& window) { window.controls().end_program->trigger(); }
-void closeBox(MainFormProbe& window) { window.close(); }
+void exitFromMenu(MainFormProbe& window)
+{
+    window.controls().end_program->trigger();
+}
+void closeBox(MainFormProbe& window)
+{
+    window.close();
+}
 
 TEST_F(MainFormTest, ExitAndCloseBoxCloseTheSessionOnceSendNothingAndEnd)
 {
     const ShutdownCase cases[] = {
-        {"Exit, no session", false, false, exitFromMenu, 0},
-        {"close box, no session", false, false, closeBox, 0},
-        {"Exit, session open", true, false, exitFromMenu, 1},
-        {"close box, session open", true, false, closeBox, 1},
-        {"Exit, close fails", true, true, exitFromMenu, 1},
-        {"close box, close fails", true, true, closeBox, 1},
+        {"Exit, no session", false, false, exitFromMenu, 0},  {"close box, no session", false, false, closeBox, 0},
+        {"Exit, session open", true, false, exitFromMenu, 1}, {"close box, session open", true, false, closeBox, 1},
+        {"Exit, close fails", true, true, exitFromMenu, 1},   {"close box, close fails", true, true, closeBox, 1},
     };
     for (const ShutdownCase& c : cases) {
         bench = std::make_shared<Bench>();

@@ -17,7 +17,8 @@ struct StartCase {
 
 TEST(VantrelStartTest, OptionsAndMissingDisplay)
 {
-    const char* advice = "no display can be opened; to run without a desktop use: xvfb-run -a build/vantrel --simulate\n";
+    const char* advice =
+        "no display can be opened; to run without a desktop use: xvfb-run -a build/vantrel --simulate\n";
     const StartCase cases[] = {
         {"no display", {"--simulate"}, {}, 1, "", advice},
         {"display that does not answer", {"--simulate"}, {"DISPLAY=:65000"}, 1, "", advice},

@@ -31,17 +31,14 @@ struct Primitive {
 inline std::ostream& operator<<(std::ostream& os, const Primitive& p)
 {
     switch (p.kind) {
-    case Primitive::Kind::Clear:
-        return os << "clear";
+    case Primitive::Kind::Clear: return os << "clear";
     case Primitive::Kind::Line:
         os << "line (" << p.x1 << ", " << p.y1 << ")-(" << p.x2 << ", " << p.y2 << ")";
         if (p.colour)
             os << " colour 0x" << std::hex << *p.colour << std::dec;
         return os;
-    case Primitive::Kind::TextPosition:
-        return os << "text position (" << p.x1 << ", " << p.y1 << ")";
-    case Primitive::Kind::Print:
-        return os << "print \"" << p.text << "\"";
+    case Primitive::Kind::TextPosition: return os << "text position (" << p.x1 << ", " << p.y1 << ")";
+    case Primitive::Kind::Print: return os << "print \"" << p.text << "\"";
     }
     return os;
 }
@@ -52,10 +49,7 @@ public:
     explicit RecordingCanvas(double width = 519, double height = 353.25) : m_width(width), m_height(height) {}
 
     void clear() override { calls.push_back(Primitive::clear()); }
-    void line(float x1, float y1, float x2, float y2) override
-    {
-        calls.push_back(Primitive::line(x1, y1, x2, y2));
-    }
+    void line(float x1, float y1, float x2, float y2) override { calls.push_back(Primitive::line(x1, y1, x2, y2)); }
     void line(float x1, float y1, float x2, float y2, Bgr colour) override
     {
         calls.push_back(Primitive::line(x1, y1, x2, y2, colour));

@@ -20,9 +20,7 @@ constexpr std::int32_t kN = 100;
 // The frame as the picture must show it, label by range.
 std::vector<Primitive> expectedFrame(const char* ch1Label)
 {
-    std::vector<Primitive> f{Primitive::clear(),
-                             Primitive::line(10, 20, 10, 320),
-                             Primitive::line(10, 320, 510, 320),
+    std::vector<Primitive> f{Primitive::clear(), Primitive::line(10, 20, 10, 320), Primitive::line(10, 320, 510, 320),
                              Primitive::line(510, 20, 510, 320)};
     for (float x : {60, 110, 160, 210, 260, 310, 360, 410, 460})
         f.push_back(Primitive::line(x, 317, x, 323));
@@ -141,9 +139,21 @@ TEST(ScopeFrame, ShowsTheFrameAloneUntilTracesCanBeDrawn)
 TEST(ScopeConversion, ToLongRoundsHalvesToEven)
 {
     const std::pair<double, std::int32_t> cases[] = {
-        {170.5, 170}, {171.5, 172}, {168.5, 168}, {0.5, 0}, {-0.5, 0}, {-1.5, -2}, {-2.5, -2},
-        {2.4999999, 2}, {2.5000001, 3}, {-130.0, -130}, {519.0, 519}, {519.5, 520}, {518.5, 518},
-        {1e12, std::numeric_limits<std::int32_t>::max()}, {-1e12, std::numeric_limits<std::int32_t>::min()},
+        {170.5, 170},
+        {171.5, 172},
+        {168.5, 168},
+        {0.5, 0},
+        {-0.5, 0},
+        {-1.5, -2},
+        {-2.5, -2},
+        {2.4999999, 2},
+        {2.5000001, 3},
+        {-130.0, -130},
+        {519.0, 519},
+        {519.5, 520},
+        {518.5, 518},
+        {1e12, std::numeric_limits<std::int32_t>::max()},
+        {-1e12, std::numeric_limits<std::int32_t>::min()},
         {std::nan(""), std::numeric_limits<std::int32_t>::min()},
     };
     for (auto [value, expected] : cases)
@@ -159,10 +169,9 @@ TEST(ScopeConversion, MapsCurrentToYPerChannelAndRange)
         double y;
     };
     const Case cases[] = {
-        {0, 1, 1, 320},     {200, 1, 1, 20},   {10, 1, 0, 20},     {100, 1, 1, 170},
-        {0, 2, 0, 320},     {30, 2, 0, 20},    {30, 3, 1, 20},     {30, 2, 1, 20},
-        {300, 1, 1, -130},  {300, 1, 0, -8680}, {300, 3, 0, -2680}, {-10, 1, 1, 335},
-        {200, 0, 1, 20},    {10, -1, 0, 20},   {213.5, 1, 1, -0.25},
+        {0, 1, 1, 320},     {200, 1, 1, 20},  {10, 1, 0, 20},  {100, 1, 1, 170},  {0, 2, 0, 320},
+        {30, 2, 0, 20},     {30, 3, 1, 20},   {30, 2, 1, 20},  {300, 1, 1, -130}, {300, 1, 0, -8680},
+        {300, 3, 0, -2680}, {-10, 1, 1, 335}, {200, 0, 1, 20}, {10, -1, 0, 20},   {213.5, 1, 1, -0.25},
     };
     for (const Case& c : cases)
         EXPECT_DOUBLE_EQ(scope::ConvPointoCurData(c.mA, c.chNum, c.chkRang), c.y)
@@ -279,8 +288,8 @@ TEST(ScopeTraces, DrawRedGreenCyanWithEachChannelsScale)
         float ch1Y; // CH1 at 100 mA: mid-plot on 200 mA, far above on 10 mA
         const char* label;
     };
-    for (const Case& c : {Case{0, 1, 170, "200mA"}, Case{0, 0, -2680, "10mA"}, Case{1, 1, 170, "200mA"},
-                          Case{1, 0, -2680, "10mA"}}) {
+    for (const Case& c :
+         {Case{0, 1, 170, "200mA"}, Case{0, 0, -2680, "10mA"}, Case{1, 1, 170, "200mA"}, Case{1, 0, -2680, "10mA"}}) {
         Fixture f(c.chkRoll, kN, c.chkRang);
         const auto calls = draw(f.state);
         EXPECT_EQ(calls[kFrameCalls - 5], Primitive::print(c.label));

@@ -48,8 +48,7 @@ struct Picture {
 // The widget pixel of a point in the picture's scale: border plus scale.
 QPoint pixelOf(double x, double y)
 {
-    return QPoint(2 + static_cast<int>(std::floor(x * 19.673069 / 15)),
-                  2 + static_cast<int>(std::floor(y * 20 / 15)));
+    return QPoint(2 + static_cast<int>(std::floor(x * 19.673069 / 15)), 2 + static_cast<int>(std::floor(y * 20 / 15)));
 }
 
 // True when the colour appears within a pixel of the point: where the
@@ -85,7 +84,7 @@ TEST(WavePic, ShowsTheFrameInTheHighlightTextColourBeforeAnySample)
 {
     Picture p;
     const QImage image = p.shown();
-    EXPECT_TRUE(colourNear(image, pixelOf(10, 100), kForeground)); // left axis
+    EXPECT_TRUE(colourNear(image, pixelOf(10, 100), kForeground));  // left axis
     EXPECT_TRUE(colourNear(image, pixelOf(510, 100), kForeground)); // right axis
     EXPECT_TRUE(colourNear(image, pixelOf(250, 320), kForeground)); // bottom axis
     EXPECT_TRUE(onlyBackgroundAround(image, pixelOf(250, 170)));

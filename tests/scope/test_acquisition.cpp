@@ -46,7 +46,7 @@ struct Rig {
     std::vector<std::string> calls;
     std::vector<scope::TimeBase> timeBases;
 
-    std::function<void(int read)> duringRead;     // runs inside the read with its number
+    std::function<void(int read)> duringRead; // runs inside the read with its number
     std::function<void(std::int32_t slot)> duringRedraw;
     std::function<void()> redrawFault;
     std::function<void()> onOverCurrentCheck;
@@ -99,19 +99,19 @@ struct Rig {
         return h;
     }
 
-    Reading slot(std::int32_t s) const
-    {
-        return {buffer.at(1, s), buffer.at(2, s), buffer.at(3, s)};
-    }
+    Reading slot(std::int32_t s) const { return {buffer.at(1, s), buffer.at(2, s), buffer.at(3, s)}; }
     // Runs fn after the current step has returned to the event loop, the way
     // a click queued during a sample is handled; dropped with the rig.
-    void later(std::function<void()> fn)
-    {
-        QMetaObject::invokeMethod(&loop, std::move(fn), Qt::QueuedConnection);
-    }
+    void later(std::function<void()> fn) { QMetaObject::invokeMethod(&loop, std::move(fn), Qt::QueuedConnection); }
     bool waitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, kWaitMs); }
-    bool waitForReads(int n) { return waitFor([&] { return reads >= n; }); }
-    bool waitForSweeps(std::size_t n) { return waitFor([&] { return timeBases.size() >= n; }); }
+    bool waitForReads(int n)
+    {
+        return waitFor([&] { return reads >= n; });
+    }
+    bool waitForSweeps(std::size_t n)
+    {
+        return waitFor([&] { return timeBases.size() >= n; });
+    }
 };
 
 TEST(Acquisition, FillsOneSweepFromSlotOneThenShowsTheTimeBase)
@@ -151,10 +151,9 @@ TEST(Acquisition, EachSampleSleepsReadsTestsStoresRedrawsThenHandlesEvents)
 
     // The sweep's end is followed by the pause of the next sweep's first slot,
     // which finds measuring stopped.
-    const std::vector<std::string> expected{
-        "sleep", "read", "ocp", "redraw", "events",
-        "sleep", "read", "ocp", "overcurrent", "redraw", "events",
-        "sleep", "read", "ocp", "redraw", "events", "sleep"};
+    const std::vector<std::string> expected{"sleep", "read", "ocp",         "redraw", "events", "sleep",
+                                            "read",  "ocp",  "overcurrent", "redraw", "events", "sleep",
+                                            "read",  "ocp",  "redraw",      "events", "sleep"};
     EXPECT_EQ(rig.calls, expected);
 }
 
@@ -165,10 +164,9 @@ TEST(Acquisition, SweepDurationComesFromTheClockOfEachSweep)
         const char* time;
         const char* units;
     };
-    const std::vector<Case> table{{0.49f, "0", "ms/div"},  {0.5f, "100", "ms/div"},
-                                  {5.46f, "500", "ms/div"}, {5.5f, "600", "ms/div"},
-                                  {5.96f, "600", "ms/div"}, {9.5f, "1", "s/div"},
-                                  {14.3f, "1", "s/div"},    {14.6f, "2", "s/div"}};
+    const std::vector<Case> table{{0.49f, "0", "ms/div"},  {0.5f, "100", "ms/div"},  {5.46f, "500", "ms/div"},
+                                  {5.5f, "600", "ms/div"}, {5.96f, "600", "ms/div"}, {9.5f, "1", "s/div"},
+                                  {14.3f, "1", "s/div"},   {14.6f, "2", "s/div"}};
     Rig rig;
     // Each sweep advances the clock by the row's duration in five equal steps,
     // starting far from zero as a real clock would be.
@@ -337,8 +335,8 @@ TEST(Acquisition, AFailedReadingStoresThePreviousOneAgain)
 {
     Rig rig;
     rig.stopAfterSweeps = 1;
-    rig.scripted = {{1, std::nullopt}, {2, Reading{1, 2, 3}}, {3, std::nullopt}, {4, std::nullopt},
-                    {5, Reading{7, 8, 9}}};
+    rig.scripted = {
+        {1, std::nullopt}, {2, Reading{1, 2, 3}}, {3, std::nullopt}, {4, std::nullopt}, {5, Reading{7, 8, 9}}};
     rig.loop.start();
     ASSERT_TRUE(rig.waitForSweeps(1));
 

@@ -33,10 +33,10 @@ struct RecordedAlarm : instrument::AlarmDisplay {
 struct SimulatedWindow {
     explicit SimulatedWindow(sim::InstrumentSettings settings)
         : io(instrument::Surroundings{
-              [settings](const std::string&) {
-                  return sim::createSimulatedResourceManager({settings, nullptr, [] { return 0.0; }});
-              },
-              &dialogs, &alarm, [] {}})
+            [settings](const std::string&) {
+                return sim::createSimulatedResourceManager({settings, nullptr, [] { return 0.0; }});
+            },
+            &dialogs, &alarm, [] {}})
     {
         io.SetVISAResouce(sim::kSimulatedGpibResource);
         opened = io.VISAOpen();

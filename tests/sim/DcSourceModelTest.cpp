@@ -21,7 +21,8 @@ class ModelTest : public ::testing::Test {
 protected:
     DcSourceModel makeModel(InstrumentSettings settings = {})
     {
-        return DcSourceModel(settings, [this] { return m_now; }, [this] { return m_noise; });
+        return DcSourceModel(
+            settings, [this] { return m_now; }, [this] { return m_noise; });
     }
 
     // Plays a conversation against one model and checks every reply byte for byte.
@@ -81,8 +82,8 @@ TEST_F(ModelTest, IgnoresUnknownAndMalformedCommandsWithoutChangingState)
 {
     auto model = makeModel();
     play(model, {
-                    {"*IDN?\n", std::nullopt},    // the instrument's identity query has no asterisk
-                    {"idn?\n", std::nullopt},     // keywords are case-exact
+                    {"*IDN?\n", std::nullopt}, // the instrument's identity query has no asterisk
+                    {"idn?\n", std::nullopt},  // keywords are case-exact
                     {"outp?\n", std::nullopt},
                     {"vset1 1\n", std::nullopt},
                     {"output 1\n", std::nullopt},
@@ -125,9 +126,9 @@ TEST_F(ModelTest, OverCurrentTripsTheOutputUntilTheNextOutputCommand)
                     {"I?\n", "0.000,0.000,0.000\n"},
                     {"OUTPut 1\n", std::nullopt},
                     {"I?\n", "125.000,5.000,10.000\n"}, // 5 mA is below the limit
-                    {"VSET2 2.5\n", std::nullopt},       // 12.5 mA trips again
+                    {"VSET2 2.5\n", std::nullopt},      // 12.5 mA trips again
                     {"I?\n", "0.000,CH2 OCP,0.000\n"},
-                    {"OUTPut 1\n", std::nullopt},        // released, but still above the limit
+                    {"OUTPut 1\n", std::nullopt}, // released, but still above the limit
                     {"I?\n", "0.000,CH2 OCP,0.000\n"},
                 });
 }
@@ -161,11 +162,9 @@ TEST_F(ModelTest, Ch1FullScaleFollowsTheRange)
         const char* reading;
     };
     const Case cases[] = {
-        {"RANGeset 1\n", "VSET1 5\n", "125.000\n"},
-        {"RANGeset 1\n", "VSET1 6.5\n", "162.500\n"},
+        {"RANGeset 1\n", "VSET1 5\n", "125.000\n"},  {"RANGeset 1\n", "VSET1 6.5\n", "162.500\n"},
         {"RANGeset 0\n", "VSET1 0.4\n", "10.000\n"}, // exactly full scale is still a reading
-        {"RANGeset 0\n", "VSET1 0.41\n", "OVER\n"},
-        {"RANGeset 0\n", "VSET1 5\n", "OVER\n"},
+        {"RANGeset 0\n", "VSET1 0.41\n", "OVER\n"},  {"RANGeset 0\n", "VSET1 5\n", "OVER\n"},
     };
     for (const auto& c : cases) {
         auto model = makeModel();
@@ -219,14 +218,17 @@ TEST_F(ModelTest, FaultsShapeTheReplies)
         std::vector<Exchange> conversation;
     };
     const Case cases[] = {
-        {"silent", [](InstrumentSettings& s) { s.faults.silent = true; },
+        {"silent",
+         [](InstrumentSettings& s) { s.faults.silent = true; },
          {{"IDN?\n", std::nullopt}, {"OUTPut 1\n", std::nullopt}, {"I?\n", std::nullopt}}},
-        {"short", [](InstrumentSettings& s) { s.faults.shortReply = true; },
+        {"short",
+         [](InstrumentSettings& s) { s.faults.shortReply = true; },
          {{"IDN?\n", "Quendel,Orvane DC Source,SIM0001\n"},
           {"OUTP?\n", "0\n"},
           {"VSET?\n", "5.000,3.000\n"},
           {"I2?\n", "0.000\n"}}},
-        {"over on CH2", [](InstrumentSettings& s) { s.faults.over[1] = true; },
+        {"over on CH2",
+         [](InstrumentSettings& s) { s.faults.over[1] = true; },
          {{"I?\n", "0.000,OVER,0.000\n"}, {"OUTPut 1\n", std::nullopt}, {"I?\n", "125.000,OVER,10.000\n"}}},
     };
     for (const auto& c : cases) {

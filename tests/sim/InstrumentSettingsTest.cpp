@@ -35,8 +35,8 @@ TEST(InstrumentSettingsTest, RejectsBadLoadsAndLimits)
 TEST(InstrumentSettingsTest, ParsesEveryFault)
 {
     InstrumentSettings settings;
-    for (const char* text : {"silent", "garbage", "short", "slow:250", "hangup:1.5", "ocp:2@3", "ocp:CH1@0.5",
-                             "over:CH3"})
+    for (const char* text :
+         {"silent", "garbage", "short", "slow:250", "hangup:1.5", "ocp:2@3", "ocp:CH1@0.5", "over:CH3"})
         applyFaultOption(settings, text);
     const auto& f = settings.faults;
     EXPECT_TRUE(f.silent);
@@ -54,8 +54,8 @@ TEST(InstrumentSettingsTest, ParsesEveryFault)
 
 TEST(InstrumentSettingsTest, RejectsBadFaults)
 {
-    for (const char* text : {"loud", "", "slow", "slow:", "slow:x", "slow:-1", "silent:3", "hangup", "ocp:2",
-                             "ocp:5@1", "ocp:2@", "over:4", "over:"}) {
+    for (const char* text : {"loud", "", "slow", "slow:", "slow:x", "slow:-1", "silent:3", "hangup", "ocp:2", "ocp:5@1",
+                             "ocp:2@", "over:4", "over:"}) {
         InstrumentSettings settings;
         EXPECT_THROW(applyFaultOption(settings, text), std::invalid_argument) << text;
     }

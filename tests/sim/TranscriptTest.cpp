@@ -31,8 +31,8 @@ TEST(TranscriptTest, EscapesNonPrintableBytesCStyle)
 
 TEST(TranscriptTest, WritesOneLinePerDirectionAndIsReadableAtOnce)
 {
-    const auto path = std::filesystem::path(::testing::TempDir()) /
-                      ("transcript-" + std::to_string(::getpid()) + ".log");
+    const auto path =
+        std::filesystem::path(::testing::TempDir()) / ("transcript-" + std::to_string(::getpid()) + ".log");
     Transcript transcript(path.string());
     transcript.received("I?\n");
     transcript.sent("1.000,2.000,3.000\n");

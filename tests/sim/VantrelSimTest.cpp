@@ -60,10 +60,7 @@ protected:
     }
 
     // Opens the simulator's serial line as a program would open a port.
-    int openLine(const fs::path& link)
-    {
-        return keep(::open(link.c_str(), O_RDWR | O_NOCTTY));
-    }
+    int openLine(const fs::path& link) { return keep(::open(link.c_str(), O_RDWR | O_NOCTTY)); }
 
     int connectTcp(int port)
     {
@@ -109,7 +106,11 @@ TEST_F(VantrelSimTest, HelpDocumentsEveryOption)
 TEST_F(VantrelSimTest, RejectsBadArgumentsWithAMessage)
 {
     const std::vector<std::vector<std::string>> cases{
-        {}, {"--pty"}, {"--tcp", "70000"}, {"--tcp", "0", "--load", "4=10"}, {"--tcp", "0", "--fault", "loud"},
+        {},
+        {"--pty"},
+        {"--tcp", "70000"},
+        {"--tcp", "0", "--load", "4=10"},
+        {"--tcp", "0", "--fault", "loud"},
         {"--tcp", "0", "--bogus"},
     };
     for (const auto& arguments : cases) {
@@ -134,7 +135,7 @@ TEST_F(VantrelSimTest, ServesThePtyAndLogsTheConversationByteForByte)
     writeAll(line, "I?\n");
     EXPECT_EQ(readLine(line), "0.000,0.000,0.000\n");
     writeAll(line, std::string("\x01HELLO\r\n", 8)); // ignored, but logged as received
-    writeAll(line, "VSET2 3\n");                      // 30 mA into 100 ohm, above the 25 mA limit
+    writeAll(line, "VSET2 3\n");                     // 30 mA into 100 ohm, above the 25 mA limit
     writeAll(line, "OUTPut 1\n");
     writeAll(line, "I?\n");
     EXPECT_EQ(readLine(line), "0.000,CH2 OCP,0.000\n");
@@ -175,7 +176,7 @@ TEST_F(VantrelSimTest, ReplyTakesItsLineTimeWithoutBusyWaiting)
         rusage usage{};
         ::getrusage(RUSAGE_CHILDREN, &usage); // the children ended and waited for
         return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0
-            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+               + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
     };
     const double cpuBefore = cpuMs();
     {
@@ -271,7 +272,9 @@ TEST_F(VantrelSimTest, FaultsShowInRepliesAndTranscript)
         {{"--fault", "silent"}, "IDN?\n", std::nullopt, "> IDN?\\n\n"},
         {{"--fault", "short"}, "VSET?\n", "5.000,3.000\n", "> VSET?\\n\n< 5.000,3.000\\n\n"},
         {{"--fault", "over:2"}, "I?\n", "0.000,OVER,0.000\n", "> I?\\n\n< 0.000,OVER,0.000\\n\n"},
-        {{"--fault", "ocp:1@0", "--fault", "slow:100"}, "OUTPut 1\nI?\n", "CH1 OCP,0.000,0.000\n",
+        {{"--fault", "ocp:1@0", "--fault", "slow:100"},
+         "OUTPut 1\nI?\n",
+         "CH1 OCP,0.000,0.000\n",
          "> OUTPut 1\\n\n> I?\\n\n< CH1 OCP,0.000,0.000\\n\n"},
     };
     for (const auto& c : cases) {

@@ -1,5 +1,5 @@
-#include "visa/Error.h"
 #include "visa/ResourceExpression.h"
+#include "visa/Error.h"
 
 #include <gtest/gtest.h>
 
@@ -71,13 +71,15 @@ const Case kCases[] = {
     {"TCPIP0::1\\.2::5025::SOCKET", "tcpip0::1.2::5025::socket", true},
 };
 
-TEST(ResourceExpression, TableOfNames) {
+TEST(ResourceExpression, TableOfNames)
+{
     for (const auto& c : kCases)
         EXPECT_EQ(visa::ResourceExpression(c.expression).matches(c.name), c.matches)
             << "expression \"" << c.expression << "\" against \"" << c.name << "\"";
 }
 
-TEST(ResourceExpression, MalformedExpressionsAreRefused) {
+TEST(ResourceExpression, MalformedExpressionsAreRefused)
+{
     for (const char* bad : {"(GPIB|ASRL", "GPIB)", "[abc", "[^", "*abc", "+", "(*)", "abc\\", "[z-a]", "a|*"}) {
         try {
             visa::ResourceExpression expression(bad);
@@ -88,17 +90,20 @@ TEST(ResourceExpression, MalformedExpressionsAreRefused) {
     }
 }
 
-TEST(ResourceExpression, NestedRepeatsOfEmptyGroupsEnd) {
+TEST(ResourceExpression, NestedRepeatsOfEmptyGroupsEnd)
+{
     // A repeat of something that can match nothing must not loop for ever.
     EXPECT_TRUE(visa::ResourceExpression("(a*)*b").matches("aaab"));
     EXPECT_FALSE(visa::ResourceExpression("(a*)+b").matches("aaac"));
 }
 
-TEST(ResourceExpression, DeeplyNestedRepeatsFinish) {
+TEST(ResourceExpression, DeeplyNestedRepeatsFinish)
+{
     // Each level of "(...)+" once tried its part twice over, so forty levels never ended.
     const std::string expression = std::string(40, '(') + "a?*" + [] {
         std::string closers;
-        for (int level = 0; level < 40; ++level) closers += ")+";
+        for (int level = 0; level < 40; ++level)
+            closers += ")+";
         return closers;
     }();
     const visa::ResourceExpression nested(expression);

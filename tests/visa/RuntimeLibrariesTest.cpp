@@ -9,10 +9,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ErrorText.h"
 #include <cstdlib>
 #include <dlfcn.h>
 #include <functional>
-#include "ErrorText.h"
 
 namespace {
 
@@ -35,11 +35,14 @@ private:
 class DoubleProbe {
 public:
     explicit DoubleProbe(const char* path) : m_handle(::dlopen(path, RTLD_NOW)) {}
-    ~DoubleProbe() {
-        if (m_handle) ::dlclose(m_handle);
+    ~DoubleProbe()
+    {
+        if (m_handle)
+            ::dlclose(m_handle);
     }
     template <typename Function>
-    Function* get(const char* name) const {
+    Function* get(const char* name) const
+    {
         return reinterpret_cast<Function*>(::dlsym(m_handle, name));
     }
 
@@ -52,12 +55,14 @@ constexpr std::uint32_t kAttrBaud = 0x3FFF0021;
 constexpr std::uint32_t kAttrDataBits = 0x3FFF0022;
 constexpr std::uint32_t kAttrDtrState = 0x3FFF00B2;
 
-TEST(ResourceManagerFactory, KnowsTheTwoManagerNamesOnly) {
+TEST(ResourceManagerFactory, KnowsTheTwoManagerNamesOnly)
+{
     EXPECT_NE(visa::createResourceManager("AgilentRM.SRMCls"), nullptr);
     EXPECT_EQ(errorOf([] { visa::createResourceManager("VISA.Bogus"); }), "Unknown resource manager \"VISA.Bogus\"");
 }
 
-TEST(SystemVisa, MissingOrIncompleteLibraryIsTurnedDown) {
+TEST(SystemVisa, MissingOrIncompleteLibraryIsTurnedDown)
+{
     {
         ScopedLibrary visa(visa::kVisaLibraryVariable, "/nonexistent/libvisa.so.0");
         EXPECT_THAT(errorOf([] { visa::createResourceManager("VISA.GlobalRM"); }),
@@ -73,18 +78,23 @@ protected:
     DoubleProbe probe{FAKE_VISA_LIBRARY};
     std::unique_ptr<visa::ResourceManager> manager = visa::createResourceManager("VISA.GlobalRM");
 
-    long long attribute(std::uint32_t id) const { return probe.get<long long(std::uint32_t)>("fake_visa_attribute")(id); }
+    long long attribute(std::uint32_t id) const
+    {
+        return probe.get<long long(std::uint32_t)>("fake_visa_attribute")(id);
+    }
     std::string lastWrite() const { return probe.get<const char*()>("fake_visa_last_write")(); }
 };
 
-TEST_F(SystemVisaTest, FindsWithTheLibrarysOwnSearchAndOrder) {
+TEST_F(SystemVisaTest, FindsWithTheLibrarysOwnSearchAndOrder)
+{
     EXPECT_EQ(manager->findRsrc("(GPIB|ASRL)[0-9][^0]?*INSTR"),
               (std::vector<std::string>{"ASRL3::INSTR", "GPIB0::7::INSTR", "GPIB0::9::INSTR"}));
     EXPECT_STREQ(probe.get<const char*()>("fake_visa_last_expression")(), "(GPIB|ASRL)[0-9][^0]?*INSTR");
     EXPECT_TRUE(manager->findRsrc("NOTHING?*").empty()) << "\"not found\" is an empty list, not a failure";
 }
 
-TEST_F(SystemVisaTest, SerialSessionIsSetUpThroughAttributes) {
+TEST_F(SystemVisaTest, SerialSessionIsSetUpThroughAttributes)
+{
     auto session = manager->open("ASRL3::INSTR", 0, 5000, "");
     EXPECT_EQ(session->hardwareInterfaceType(), visa::kInterfaceSerial);
     ASSERT_NE(session->serial(), nullptr);
@@ -104,7 +114,8 @@ TEST_F(SystemVisaTest, SerialSessionIsSetUpThroughAttributes) {
     EXPECT_EQ(session->readString(4), "FAKE") << "at most the requested count";
 }
 
-TEST_F(SystemVisaTest, FailuresCarryTheLibrarysDescription) {
+TEST_F(SystemVisaTest, FailuresCarryTheLibrarysDescription)
+{
     auto silent = manager->open("GPIB0::9::INSTR", 0, 5000, "");
     EXPECT_EQ(silent->hardwareInterfaceType(), visa::kInterfaceGpib);
     EXPECT_NE(silent->gpib(), nullptr);
@@ -113,7 +124,8 @@ TEST_F(SystemVisaTest, FailuresCarryTheLibrarysDescription) {
                 HasSubstr("Cannot open ASRL9::INSTR: VI_ERROR_RSRC_NFOUND"));
 }
 
-TEST_F(SystemVisaTest, EverySessionAndTheManagerAreClosed) {
+TEST_F(SystemVisaTest, EverySessionAndTheManagerAreClosed)
+{
     auto openObjects = probe.get<int()>("fake_visa_open_objects");
     const int before = openObjects();
     {
@@ -133,14 +145,16 @@ protected:
     DoubleProbe probe{FAKE_GPIB_LIBRARY};
     visa::BuiltinResourceManager manager;
 
-    std::vector<int> ibdevArguments() const {
+    std::vector<int> ibdevArguments() const
+    {
         std::vector<int> arguments(6);
         probe.get<void(int*)>("fake_gpib_ibdev_arguments")(arguments.data());
         return arguments;
     }
 };
 
-TEST_F(LinuxGpibTest, AddressesReachIbdevAsLinuxGpibWantsThem) {
+TEST_F(LinuxGpibTest, AddressesReachIbdevAsLinuxGpibWantsThem)
+{
     const std::pair<const char*, std::vector<int>> cases[] = {
         {"GPIB0::5::INSTR", {0, 5, 0, 12, 1, 0}},
         {"GPIB::5", {0, 5, 0, 12, 1, 0}},
@@ -154,7 +168,8 @@ TEST_F(LinuxGpibTest, AddressesReachIbdevAsLinuxGpibWantsThem) {
     }
 }
 
-TEST_F(LinuxGpibTest, QueryRoundTripAndTimeoutSetting) {
+TEST_F(LinuxGpibTest, QueryRoundTripAndTimeoutSetting)
+{
     auto session = manager.open("GPIB0::5::INSTR", 0, 5000, "");
     ASSERT_NE(session->gpib(), nullptr);
     session->gpib()->setTimeout(2000);
@@ -165,7 +180,8 @@ TEST_F(LinuxGpibTest, QueryRoundTripAndTimeoutSetting) {
     EXPECT_EQ(session->readString(3), "GPI");
 }
 
-TEST_F(LinuxGpibTest, FailuresNameTheCause) {
+TEST_F(LinuxGpibTest, FailuresNameTheCause)
+{
     auto silent = manager.open("GPIB0::9::INSTR", 0, 5000, "");
     EXPECT_EQ(errorOf([&] { silent->readString(255); }), "Timeout: read on GPIB0::9::INSTR (no reply within 2000 ms)");
     auto absent = manager.open("GPIB0::4::INSTR", 0, 5000, "");
@@ -176,7 +192,8 @@ TEST_F(LinuxGpibTest, FailuresNameTheCause) {
         EXPECT_THAT(errorOf([&] { manager.open(bad, 0, 5000, ""); }), HasSubstr("Not a GPIB resource name")) << bad;
 }
 
-TEST_F(LinuxGpibTest, SessionsGoOfflineWhenClosed) {
+TEST_F(LinuxGpibTest, SessionsGoOfflineWhenClosed)
+{
     auto online = probe.get<int()>("fake_gpib_online");
     const int before = online();
     {
@@ -189,17 +206,20 @@ TEST_F(LinuxGpibTest, SessionsGoOfflineWhenClosed) {
     EXPECT_EQ(online(), before);
 }
 
-TEST(LinuxGpib, AbsentLibraryIsNamedWhenAGpibResourceIsOpened) {
+TEST(LinuxGpib, AbsentLibraryIsNamedWhenAGpibResourceIsOpened)
+{
     ScopedLibrary library(visa::kGpibLibraryVariable, "/nonexistent/libgpib.so.0");
     visa::BuiltinResourceManager manager;
     EXPECT_THAT(errorOf([&] { manager.open("GPIB0::5::INSTR", 0, 5000, ""); }),
                 HasSubstr("GPIB needs linux-gpib (libgpib.so.0)"));
 }
 
-TEST(LinuxGpib, TimeoutCodesRoundUp) {
-    const std::pair<int, int> cases[] = {{0, 0}, {1, 5}, {3, 6}, {4, 7}, {1000, 11}, {1001, 12},
-                                         {2000, 12}, {3000, 12}, {5000, 13}, {2000000000, 17}};
-    for (const auto& [milliseconds, code] : cases) EXPECT_EQ(visa::gpibTimeoutCode(milliseconds), code) << milliseconds;
+TEST(LinuxGpib, TimeoutCodesRoundUp)
+{
+    const std::pair<int, int> cases[] = {{0, 0},     {1, 5},     {3, 6},     {4, 7},     {1000, 11},
+                                         {1001, 12}, {2000, 12}, {3000, 12}, {5000, 13}, {2000000000, 17}};
+    for (const auto& [milliseconds, code] : cases)
+        EXPECT_EQ(visa::gpibTimeoutCode(milliseconds), code) << milliseconds;
 }
 
 } // namespace

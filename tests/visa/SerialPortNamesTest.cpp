@@ -1,5 +1,5 @@
-#include "visa/ResourceExpression.h"
 #include "visa/SerialPortNames.h"
+#include "visa/ResourceExpression.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +11,16 @@ namespace {
 
 using visa::numberSerialPorts;
 
-std::vector<std::string> resourcesOf(const std::vector<visa::NumberedPort>& ports) {
+std::vector<std::string> resourcesOf(const std::vector<visa::NumberedPort>& ports)
+{
     std::vector<std::string> names;
-    for (const auto& port : ports) names.push_back(port.resource + "=" + port.device);
+    for (const auto& port : ports)
+        names.push_back(port.resource + "=" + port.device);
     return names;
 }
 
-TEST(SerialPortNames, OnBoardPortsFirstThenOthersInNumericOrder) {
+TEST(SerialPortNames, OnBoardPortsFirstThenOthersInNumericOrder)
+{
     const auto ports = numberSerialPorts(
         {"/dev/ttyUSB10", "/dev/ttyACM0", "/dev/ttyUSB2", "/dev/ttyS1", "/dev/ttyS0", "/dev/ttyUSB0"});
     EXPECT_EQ(resourcesOf(ports), (std::vector<std::string>{
@@ -30,9 +33,11 @@ TEST(SerialPortNames, OnBoardPortsFirstThenOthersInNumericOrder) {
                                   }));
 }
 
-TEST(SerialPortNames, SameSetGivesSameNamesWhateverTheDiscoveryOrder) {
+TEST(SerialPortNames, SameSetGivesSameNamesWhateverTheDiscoveryOrder)
+{
     std::vector<std::string> devices;
-    for (int i = 0; i < 25; ++i) devices.push_back("/dev/ttyUSB" + std::to_string(i));
+    for (int i = 0; i < 25; ++i)
+        devices.push_back("/dev/ttyUSB" + std::to_string(i));
     devices.push_back("/dev/ttyS0");
     const auto reference = resourcesOf(numberSerialPorts(devices));
     std::mt19937 shuffle(7);
@@ -42,15 +47,19 @@ TEST(SerialPortNames, SameSetGivesSameNamesWhateverTheDiscoveryOrder) {
     }
 }
 
-TEST(SerialPortNames, NumbersSkipEverySecondDigitZero) {
+TEST(SerialPortNames, NumbersSkipEverySecondDigitZero)
+{
     const std::pair<std::size_t, int> expected[] = {{0, 1},   {8, 9},   {9, 11},   {17, 19},  {18, 21},
                                                     {80, 89}, {89, 99}, {90, 110}, {99, 119}, {100, 120}};
-    for (const auto& [index, number] : expected) EXPECT_EQ(visa::serialPortNumber(index), number) << index;
+    for (const auto& [index, number] : expected)
+        EXPECT_EQ(visa::serialPortNumber(index), number) << index;
 }
 
-TEST(SerialPortNames, EveryNameIsFoundByTheProgramsSearchAndIsUnique) {
+TEST(SerialPortNames, EveryNameIsFoundByTheProgramsSearchAndIsUnique)
+{
     std::vector<std::string> devices;
-    for (int i = 0; i < 150; ++i) devices.push_back("/dev/ttyUSB" + std::to_string(i));
+    for (int i = 0; i < 150; ++i)
+        devices.push_back("/dev/ttyUSB" + std::to_string(i));
     const visa::ResourceExpression program("(GPIB|ASRL)[0-9][^0]?*INSTR");
     std::set<std::string> seen;
     for (const auto& port : numberSerialPorts(devices)) {
@@ -60,7 +69,8 @@ TEST(SerialPortNames, EveryNameIsFoundByTheProgramsSearchAndIsUnique) {
     EXPECT_EQ(seen.size(), devices.size());
 }
 
-TEST(SerialPortNames, DuplicateDevicesAreListedOnce) {
+TEST(SerialPortNames, DuplicateDevicesAreListedOnce)
+{
     EXPECT_EQ(numberSerialPorts({"/dev/ttyUSB0", "/dev/ttyUSB0"}).size(), 1u);
 }
 

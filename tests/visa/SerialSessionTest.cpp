@@ -6,9 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ErrorText.h"
 #include <functional>
 #include <thread>
-#include "ErrorText.h"
 
 namespace {
 
@@ -21,7 +21,8 @@ protected:
     void SetUp() override { ASSERT_TRUE(pty.ready()) << "socat could not make a pseudo-terminal pair"; }
 
     // Opened and set up as the program does it.
-    std::unique_ptr<visa::Session> openProgramSide() {
+    std::unique_ptr<visa::Session> openProgramSide()
+    {
         auto session = manager.open(pty.resource(), 0, 5000, "");
         auto* serial = session->serial();
         EXPECT_NE(serial, nullptr);
@@ -36,7 +37,8 @@ protected:
     visa::BuiltinResourceManager manager;
 };
 
-TEST_F(SerialSessionTest, SendsTheCommandBytesExactlyAndReadsUpToLineFeed) {
+TEST_F(SerialSessionTest, SendsTheCommandBytesExactlyAndReadsUpToLineFeed)
+{
     auto session = openProgramSide();
     EXPECT_EQ(session->hardwareInterfaceType(), visa::kInterfaceSerial);
     EXPECT_EQ(session->writeString("IDN?\n"), 5);
@@ -48,7 +50,8 @@ TEST_F(SerialSessionTest, SendsTheCommandBytesExactlyAndReadsUpToLineFeed) {
     EXPECT_EQ(session->readString(255), "second\n");
 }
 
-TEST_F(SerialSessionTest, ReplyArrivingInPiecesIsJoined) {
+TEST_F(SerialSessionTest, ReplyArrivingInPiecesIsJoined)
+{
     auto session = openProgramSide();
     std::thread instrument([this] {
         pty.send("1.5,");
@@ -59,7 +62,8 @@ TEST_F(SerialSessionTest, ReplyArrivingInPiecesIsJoined) {
     instrument.join();
 }
 
-TEST_F(SerialSessionTest, ReadStopsAtTheCountAndKeepsTheRest) {
+TEST_F(SerialSessionTest, ReadStopsAtTheCountAndKeepsTheRest)
+{
     auto session = openProgramSide();
     pty.send(std::string(300, 'x') + "\n");
     EXPECT_EQ(session->readString(255), std::string(255, 'x'));
@@ -68,7 +72,8 @@ TEST_F(SerialSessionTest, ReadStopsAtTheCountAndKeepsTheRest) {
 
 // A reply that came after its read gave up, or the rest of a reply longer
 // than one read, must not be taken for the answer to the next command.
-TEST_F(SerialSessionTest, ACommandDropsWhatArrivedBeforeIt) {
+TEST_F(SerialSessionTest, ACommandDropsWhatArrivedBeforeIt)
+{
     struct Stale {
         const char* name;
         std::string bytes;
@@ -94,7 +99,8 @@ TEST_F(SerialSessionTest, ACommandDropsWhatArrivedBeforeIt) {
     }
 }
 
-TEST_F(SerialSessionTest, SilentInstrumentTimesOutWithTheTimeoutNamed) {
+TEST_F(SerialSessionTest, SilentInstrumentTimesOutWithTheTimeoutNamed)
+{
     auto session = openProgramSide();
     session->setTimeout(200);
     EXPECT_EQ(errorOf([&] { session->readString(255); }), "Timeout: no reply within 200 ms");
@@ -102,7 +108,8 @@ TEST_F(SerialSessionTest, SilentInstrumentTimesOutWithTheTimeoutNamed) {
     EXPECT_EQ(errorOf([&] { session->readString(255); }), "Timeout: the reply did not end within 200 ms");
 }
 
-TEST_F(SerialSessionTest, PortIsLockedAgainstASecondOpenUntilClosed) {
+TEST_F(SerialSessionTest, PortIsLockedAgainstASecondOpenUntilClosed)
+{
     auto first = openProgramSide();
     EXPECT_THAT(errorOf([&] { manager.open(pty.resource(), 0, 5000, ""); }),
                 HasSubstr("Port in use by another program: " + pty.programPath()));
@@ -111,24 +118,28 @@ TEST_F(SerialSessionTest, PortIsLockedAgainstASecondOpenUntilClosed) {
     EXPECT_EQ(second->writeString("x\n"), 2);
 }
 
-TEST_F(SerialSessionTest, LineGoneDuringReadIsReportedAsUnplugged) {
+TEST_F(SerialSessionTest, LineGoneDuringReadIsReportedAsUnplugged)
+{
     auto session = openProgramSide();
     pty.hangUp();
     EXPECT_THAT(errorOf([&] { session->readString(255); }), HasSubstr("went away during I/O (unplugged?)"));
 }
 
-TEST_F(SerialSessionTest, ClosedSessionRefusesIo) {
+TEST_F(SerialSessionTest, ClosedSessionRefusesIo)
+{
     auto session = openProgramSide();
     session->close();
     EXPECT_THAT(errorOf([&] { session->writeString("x\n"); }), HasSubstr("is closed"));
 }
 
-TEST_F(SerialSessionTest, ZeroBaudRateIsRefused) {
+TEST_F(SerialSessionTest, ZeroBaudRateIsRefused)
+{
     auto session = manager.open(pty.resource(), 0, 5000, "");
     EXPECT_THAT(errorOf([&] { session->serial()->setBaudRate(0); }), HasSubstr("does not take the baud rate 0"));
 }
 
-TEST(SerialResourceNames, MissingDevicesAndMalformedNamesAreRefused) {
+TEST(SerialResourceNames, MissingDevicesAndMalformedNamesAreRefused)
+{
     visa::BuiltinResourceManager manager;
     const std::pair<const char*, const char*> cases[] = {
         {"ASRL/dev/vantrel-no-such-port::INSTR", "No such device: /dev/vantrel-no-such-port"},

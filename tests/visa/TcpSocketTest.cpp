@@ -4,14 +4,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ErrorText.h"
 #include <arpa/inet.h>
+#include <functional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <functional>
 #include <thread>
 #include <unistd.h>
-#include "ErrorText.h"
 
 namespace {
 
@@ -23,7 +23,8 @@ using ::testing::HasSubstr;
 // one command line, records the bytes, answers, and hangs up when told.
 class LoopbackInstrument {
 public:
-    explicit LoopbackInstrument(std::string reply) : m_reply(std::move(reply)) {
+    explicit LoopbackInstrument(std::string reply) : m_reply(std::move(reply))
+    {
         m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -35,23 +36,28 @@ public:
         m_port = ntohs(address.sin_port);
         m_thread = std::thread([this] { serve(); });
     }
-    ~LoopbackInstrument() {
+    ~LoopbackInstrument()
+    {
         finish();
         ::close(m_listener);
     }
 
     std::string resource() const { return "TCPIP0::127.0.0.1::" + std::to_string(m_port) + "::SOCKET"; }
     // Waits until the instrument has answered and hung up.
-    void finish() {
-        if (m_thread.joinable()) m_thread.join();
+    void finish()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
     }
     // Valid after finish().
     const std::string& received() const { return m_received; }
 
 private:
-    void serve() {
+    void serve()
+    {
         pollfd waiting{m_listener, POLLIN, 0};
-        if (::poll(&waiting, 1, 5000) <= 0) return; // hang guard
+        if (::poll(&waiting, 1, 5000) <= 0)
+            return; // hang guard
         const int connection = ::accept(m_listener, nullptr, nullptr);
         char byte = 0;
         pollfd readable{connection, POLLIN, 0};
@@ -68,7 +74,8 @@ private:
     std::string m_received;
 };
 
-TEST(TcpSocket, QueryRoundTripThenHangUp) {
+TEST(TcpSocket, QueryRoundTripThenHangUp)
+{
     LoopbackInstrument instrument("one\ntwo\n");
     visa::BuiltinResourceManager manager;
     auto session = manager.open(instrument.resource(), 0, 5000, "");
@@ -84,7 +91,8 @@ TEST(TcpSocket, QueryRoundTripThenHangUp) {
     EXPECT_THAT(errorOf([&] { session->readString(255); }), HasSubstr("is closed"));
 }
 
-TEST(TcpSocket, BadNamesAndRefusedConnectionsAreReported) {
+TEST(TcpSocket, BadNamesAndRefusedConnectionsAreReported)
+{
     visa::BuiltinResourceManager manager;
     const std::pair<std::string, const char*> cases[] = {
         {"TCPIP0::127.0.0.1::INSTR", "Not a LAN socket resource"},
@@ -110,9 +118,11 @@ TEST(TcpSocket, BadNamesAndRefusedConnectionsAreReported) {
     EXPECT_THAT(errorOf([&] { manager.open(closedPort, 0, 5000, ""); }), HasSubstr("Cannot connect to 127.0.0.1:"));
 }
 
-TEST(TcpSocket, DiscoveryNeverListsSockets) {
+TEST(TcpSocket, DiscoveryNeverListsSockets)
+{
     visa::BuiltinResourceManager manager;
-    for (const auto& name : manager.findRsrc("?*")) EXPECT_THAT(name, ::testing::Not(HasSubstr("SOCKET")));
+    for (const auto& name : manager.findRsrc("?*"))
+        EXPECT_THAT(name, ::testing::Not(HasSubstr("SOCKET")));
 }
 
 } // namespace

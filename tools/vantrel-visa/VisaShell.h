@@ -39,7 +39,9 @@ public:
     using ManagerFactory = std::function<std::unique_ptr<visa::ResourceManager>()>;
 
     VisaShell(ShellOptions options, ManagerFactory createManager, std::ostream& out)
-        : m_options(std::move(options)), m_createManager(std::move(createManager)), m_out(out) {}
+        : m_options(std::move(options)), m_createManager(std::move(createManager)), m_out(out)
+    {
+    }
 
     // Throws visa::Error on any failure.
     void run();

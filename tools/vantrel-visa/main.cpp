@@ -14,7 +14,8 @@ namespace {
 
 // The managers in the program's order: the system VISA library first, the
 // built-in one when there is none.
-std::unique_ptr<visa::ResourceManager> createProgramManager() {
+std::unique_ptr<visa::ResourceManager> createProgramManager()
+{
     std::string reasons;
     for (const char* name : {"VISA.GlobalRM", "AgilentRM.SRMCls"}) {
         try {
@@ -28,7 +29,8 @@ std::unique_ptr<visa::ResourceManager> createProgramManager() {
 
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     // The serial and socket transports need an application object for their
     // (blocking) waits.
     QCoreApplication application(argc, argv);
@@ -40,9 +42,10 @@ int main(int argc, char* argv[]) {
     try {
         tools::ShellOptions options = tools::parseShellOptions(arguments);
         const bool simulate = options.simulate;
-        tools::VisaShell shell(std::move(options), [simulate] {
-            return simulate ? sim::createSimulatedResourceManager() : createProgramManager();
-        }, std::cout);
+        tools::VisaShell shell(
+            std::move(options),
+            [simulate] { return simulate ? sim::createSimulatedResourceManager() : createProgramManager(); },
+            std::cout);
         shell.run();
         return 0;
     } catch (const tools::UsageError& error) {

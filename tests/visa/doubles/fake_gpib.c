@@ -20,9 +20,13 @@ static int g_err;
 static long g_count;
 static int g_online;
 
-static int addressOf(int ud) { return ud - 100; }
+static int addressOf(int ud)
+{
+    return ud - 100;
+}
 
-int ibdev(int board, int pad, int sad, int tmo, int send_eoi, int eos) {
+int ibdev(int board, int pad, int sad, int tmo, int send_eoi, int eos)
+{
     const int args[6] = {board, pad, sad, tmo, send_eoi, eos};
     memcpy(g_ibdev, args, sizeof args);
     if (pad == 29) {
@@ -33,19 +37,22 @@ int ibdev(int board, int pad, int sad, int tmo, int send_eoi, int eos) {
     return 100 + pad;
 }
 
-int ibwrt(int ud, const void* buffer, long count) {
+int ibwrt(int ud, const void* buffer, long count)
+{
     if (addressOf(ud) == 4) {
         g_err = ENOL;
         return ERR | CMPL;
     }
-    if (count >= (long)sizeof g_lastWrite) count = sizeof g_lastWrite - 1;
+    if (count >= (long)sizeof g_lastWrite)
+        count = sizeof g_lastWrite - 1;
     memcpy(g_lastWrite, buffer, (size_t)count);
     g_lastWrite[count] = '\0';
     g_count = count;
     return CMPL;
 }
 
-int ibrd(int ud, void* buffer, long count) {
+int ibrd(int ud, void* buffer, long count)
+{
     char reply[600] = "GPIB,";
     long length;
     if (addressOf(ud) == 9) {
@@ -56,28 +63,39 @@ int ibrd(int ud, void* buffer, long count) {
     strncat(reply, g_lastWrite, strcspn(g_lastWrite, "\n"));
     strcat(reply, "\n");
     length = (long)strlen(reply);
-    if (length > count) length = count;
+    if (length > count)
+        length = count;
     memcpy(buffer, reply, (size_t)length);
     g_count = length;
     return END | CMPL;
 }
 
-int ibonl(int ud, int online) {
+int ibonl(int ud, int online)
+{
     (void)ud;
-    if (!online) --g_online;
+    if (!online)
+        --g_online;
     return CMPL;
 }
 
-int ibtmo(int ud, int code) {
+int ibtmo(int ud, int code)
+{
     (void)ud;
     g_timeoutCode = code;
     return CMPL;
 }
 
-int ThreadIberr(void) { return g_err; }
-long ThreadIbcntl(void) { return g_count; }
+int ThreadIberr(void)
+{
+    return g_err;
+}
+long ThreadIbcntl(void)
+{
+    return g_count;
+}
 
-const char* gpib_error_string(int error) {
+const char* gpib_error_string(int error)
+{
     switch (error) {
     case ENOL: return "ENOL 2: No listeners";
     case ENEB: return "ENEB 7: Non-existent board";
@@ -85,7 +103,19 @@ const char* gpib_error_string(int error) {
     }
 }
 
-void fake_gpib_ibdev_arguments(int* out) { memcpy(out, g_ibdev, sizeof g_ibdev); }
-int fake_gpib_timeout_code(void) { return g_timeoutCode; }
-const char* fake_gpib_last_write(void) { return g_lastWrite; }
-int fake_gpib_online(void) { return g_online; }
+void fake_gpib_ibdev_arguments(int* out)
+{
+    memcpy(out, g_ibdev, sizeof g_ibdev);
+}
+int fake_gpib_timeout_code(void)
+{
+    return g_timeoutCode;
+}
+const char* fake_gpib_last_write(void)
+{
+    return g_lastWrite;
+}
+int fake_gpib_online(void)
+{
+    return g_online;
+}

@@ -29,16 +29,19 @@ static struct {
 } g_attributes[32];
 static int g_attributeCount;
 
-ViStatus viOpenDefaultRM(ViObject* manager) {
+ViStatus viOpenDefaultRM(ViObject* manager)
+{
     *manager = kManager;
     ++g_openObjects;
     return VI_SUCCESS;
 }
 
-ViStatus viFindRsrc(ViObject manager, const char* expression, ViObject* list, uint32_t* count, char* first) {
+ViStatus viFindRsrc(ViObject manager, const char* expression, ViObject* list, uint32_t* count, char* first)
+{
     (void)manager;
     strncpy(g_expression, expression, sizeof g_expression - 1);
-    if (strcmp(expression, "NOTHING?*") == 0) return VI_ERROR_RSRC_NFOUND;
+    if (strcmp(expression, "NOTHING?*") == 0)
+        return VI_ERROR_RSRC_NFOUND;
     *list = kFindList;
     ++g_openObjects;
     *count = 3;
@@ -47,14 +50,17 @@ ViStatus viFindRsrc(ViObject manager, const char* expression, ViObject* list, ui
     return VI_SUCCESS;
 }
 
-ViStatus viFindNext(ViObject list, char* next) {
+ViStatus viFindNext(ViObject list, char* next)
+{
     (void)list;
-    if (g_nextFound >= 3) return VI_ERROR_RSRC_NFOUND;
+    if (g_nextFound >= 3)
+        return VI_ERROR_RSRC_NFOUND;
     strcpy(next, kResources[g_nextFound++]);
     return VI_SUCCESS;
 }
 
-ViStatus viOpen(ViObject manager, const char* name, uint32_t mode, uint32_t timeout, ViObject* session) {
+ViStatus viOpen(ViObject manager, const char* name, uint32_t mode, uint32_t timeout, ViObject* session)
+{
     (void)manager, (void)mode, (void)timeout;
     for (int i = 0; i < 3; ++i)
         if (strcmp(name, kResources[i]) == 0) {
@@ -65,35 +71,42 @@ ViStatus viOpen(ViObject manager, const char* name, uint32_t mode, uint32_t time
     return VI_ERROR_RSRC_NFOUND;
 }
 
-ViStatus viClose(ViObject object) {
+ViStatus viClose(ViObject object)
+{
     (void)object;
     --g_openObjects;
     return VI_SUCCESS;
 }
 
-ViStatus viWrite(ViObject session, const unsigned char* buffer, uint32_t count, uint32_t* written) {
+ViStatus viWrite(ViObject session, const unsigned char* buffer, uint32_t count, uint32_t* written)
+{
     (void)session;
-    if (count >= sizeof g_lastWrite) count = sizeof g_lastWrite - 1;
+    if (count >= sizeof g_lastWrite)
+        count = sizeof g_lastWrite - 1;
     memcpy(g_lastWrite, buffer, count);
     g_lastWrite[count] = '\0';
     *written = count;
     return VI_SUCCESS;
 }
 
-ViStatus viRead(ViObject session, unsigned char* buffer, uint32_t count, uint32_t* got) {
+ViStatus viRead(ViObject session, unsigned char* buffer, uint32_t count, uint32_t* got)
+{
     char reply[600] = "FAKE,";
     size_t length;
-    if (session == kSilent) return VI_ERROR_TMO;
+    if (session == kSilent)
+        return VI_ERROR_TMO;
     strncat(reply, g_lastWrite, strcspn(g_lastWrite, "\n"));
     strcat(reply, "\n");
     length = strlen(reply);
-    if (length > count) length = count;
+    if (length > count)
+        length = count;
     memcpy(buffer, reply, length);
     *got = (uint32_t)length;
     return VI_SUCCESS_TERM_CHAR;
 }
 
-ViStatus viSetAttribute(ViObject object, uint32_t attribute, ViAttrState value) {
+ViStatus viSetAttribute(ViObject object, uint32_t attribute, ViAttrState value)
+{
     (void)object;
     if (g_attributeCount < 32) {
         g_attributes[g_attributeCount].attribute = attribute;
@@ -105,16 +118,19 @@ ViStatus viSetAttribute(ViObject object, uint32_t attribute, ViAttrState value) 
 
 /* Writes only the attribute's own 16 bits, as a real library does for the
  * interface type, leaving the rest of the caller's buffer as it was. */
-ViStatus viGetAttribute(ViObject object, uint32_t attribute, void* value) {
+ViStatus viGetAttribute(ViObject object, uint32_t attribute, void* value)
+{
     uint16_t type;
-    if (attribute != ATTR_INTF_TYPE) return VI_ERROR_NSUP_ATTR;
+    if (attribute != ATTR_INTF_TYPE)
+        return VI_ERROR_NSUP_ATTR;
     type = object == kSerial ? 4 : 1;
     memcpy(value, &type, sizeof type);
     return VI_SUCCESS;
 }
 
 #ifndef FAKE_VISA_INCOMPLETE
-ViStatus viStatusDesc(ViObject object, ViStatus status, char* description) {
+ViStatus viStatusDesc(ViObject object, ViStatus status, char* description)
+{
     (void)object;
     if (status == VI_ERROR_TMO)
         strcpy(description, "VI_ERROR_TMO: Timeout expired before operation completed.");
@@ -126,13 +142,24 @@ ViStatus viStatusDesc(ViObject object, ViStatus status, char* description) {
 }
 #endif
 
-const char* fake_visa_last_expression(void) { return g_expression; }
-const char* fake_visa_last_write(void) { return g_lastWrite; }
-int fake_visa_open_objects(void) { return g_openObjects; }
+const char* fake_visa_last_expression(void)
+{
+    return g_expression;
+}
+const char* fake_visa_last_write(void)
+{
+    return g_lastWrite;
+}
+int fake_visa_open_objects(void)
+{
+    return g_openObjects;
+}
 
 /* The last value set for an attribute; -1 when it was never set. */
-long long fake_visa_attribute(uint32_t attribute) {
+long long fake_visa_attribute(uint32_t attribute)
+{
     for (int i = g_attributeCount - 1; i >= 0; --i)
-        if (g_attributes[i].attribute == attribute) return (long long)g_attributes[i].value;
+        if (g_attributes[i].attribute == attribute)
+            return (long long)g_attributes[i].value;
     return -1;
 }
