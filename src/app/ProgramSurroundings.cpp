@@ -1,6 +1,7 @@
 #include "app/ProgramSurroundings.h"
 
 #include "sim/SimulatedResourceManager.h"
+#include "visa/OnIoThread.h"
 #include "visa/ResourceManagers.h"
 
 namespace app {
@@ -11,10 +12,13 @@ instrument::Surroundings programSurroundings(panel::ResourceMode mode, instrumen
     instrument::Surroundings surroundings;
     surroundings.dialogs = &dialogs;
     surroundings.endProgram = std::move(endProgram);
+    surroundings.io = std::make_shared<visa::IoThread>();
+    visa::ResourceManagerFactory managers;
     if (mode == panel::ResourceMode::Simulation)
-        surroundings.resourceManagers = [](const std::string&) { return sim::createSimulatedResourceManager(); };
+        managers = [](const std::string&) { return sim::createSimulatedResourceManager(); };
     else
-        surroundings.resourceManagers = [](const std::string& name) { return visa::createResourceManager(name); };
+        managers = [](const std::string& name) { return visa::createResourceManager(name); };
+    surroundings.resourceManagers = visa::onIoThread(surroundings.io, std::move(managers));
     return surroundings;
 }
 

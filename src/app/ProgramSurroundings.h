@@ -9,7 +9,8 @@ namespace app {
 
 // What the program hands its main window: the resource managers of the mode
 // it runs in (the simulated instruments, or the VISA library with the
-// built-in manager behind it), the message boxes and the program end. The
+// built-in manager behind it) with their calls on an I/O thread of their own,
+// the message boxes and the program end. The
 // executable and the whole-program tests build their window from this, so
 // both run the same wiring.
 instrument::Surroundings programSurroundings(panel::ResourceMode mode, instrument::Dialogs& dialogs,

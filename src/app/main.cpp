@@ -1,6 +1,7 @@
 // vantrel: the program's entry. Wiring only: options, the display, the
 // resource managers, message boxes and the program end, then the main window.
 #include "app/ProgramSurroundings.h"
+#include "app/TerminationSignals.h"
 #include "forms/MessageBoxDialogs.h"
 #include "forms/ProgramIcon.h"
 #include "forms/WindowFont.h"
@@ -109,6 +110,11 @@ int main(int argc, char** argv)
                                                         std::_Exit(started ? EXIT_SUCCESS : EXIT_FAILURE);
                                                     }),
                            mode);
+    // A signal ends the program as File > Exit does (the session closed, the
+    // serial lock removed), once an instrument call in flight has returned.
+    app::TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &app::TerminationSignals::received, &window,
+                     &panel::MainForm::end_program_Click);
     window.show();
     started = true;
     return application.exec();

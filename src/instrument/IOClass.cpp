@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 namespace instrument {
 
@@ -143,6 +144,8 @@ bool IOClass::VISAOpen()
         // The views point into the session they came from; drop them before that session goes.
         m_Gpib = nullptr;
         m_Rs = nullptr;
+        // Whatever the flag said belonged to the session being replaced.
+        m_bVisaOpened = false;
         m_Msg = std::move(fresh);
         try {
             setUpInterface();
@@ -207,9 +210,10 @@ void IOClass::SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::
 
 void IOClass::VISAClose()
 {
-    if (m_bVisaOpened)
+    // Cleared first: a session whose close failed is gone all the same, and
+    // a later close must not act on it again.
+    if (std::exchange(m_bVisaOpened, false))
         session().close();
-    m_bVisaOpened = false;
 }
 
 std::string IOClass::SetString(const std::string& str)

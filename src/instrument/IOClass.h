@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BoundedArray.h"
+#include "Readback.h"
 #include "Surroundings.h"
 #include "visa/ResourceManager.h"
 
@@ -14,9 +15,6 @@
 #include <vector>
 
 namespace instrument {
-
-// Three values indexed 0, 1, 2 for CH1, CH2, CH3, or nothing after a failure.
-using Readback = std::optional<std::array<double, 3>>;
 
 // The instrument object: the resource manager, at most one open session, the
 // DC source's command set and the parsing of its replies. Failures are caught

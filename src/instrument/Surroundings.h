@@ -4,7 +4,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+
+namespace visa {
+class IoThread;
+}
 
 namespace instrument {
 
@@ -34,6 +39,10 @@ struct Surroundings {
     AlarmDisplay* alarm = nullptr;
     // Ends the whole program at once. In the app it does not return.
     std::function<void()> endProgram;
+    // The thread the resource managers above run their calls on; the window
+    // asks it whether a call is in flight before it starts one from a timer.
+    // Null when the calls run on the caller's thread (tests with fakes).
+    std::shared_ptr<visa::IoThread> io;
 };
 
 } // namespace instrument

@@ -1,8 +1,11 @@
 #include "panel/MainForm.h"
 
 #include "forms/BackColor.h"
+#include "visa/IoThread.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLineEdit>
 
 #include <exception>
 
@@ -31,6 +34,8 @@ MainForm::MainForm(instrument::Surroundings surroundings, ResourceMode mode, QWi
     m_ui.build(*this);
     setWindowTitle(mode == ResourceMode::Simulation ? kCaption + kSimulationSuffix : kCaption);
     connectHandlers();
+    if (m_surroundings.io)
+        connect(m_surroundings.io.get(), &visa::IoThread::longWait, this, &MainForm::showBusyPointer);
 }
 
 void MainForm::connectHandlers()
@@ -53,8 +58,11 @@ void MainForm::connectHandlers()
         m_ui.ChVText(i)->installEventFilter(this);
     }
     // Enter or Space on a focused button clicks it, in the main window too.
-    for (QPushButton* button : findChildren<QPushButton*>())
+    for (QPushButton* button : findChildren<QPushButton*>()) {
         button->setAutoDefault(true);
+        button->installEventFilter(this);
+    }
+    m_ui.cmbSpeed->lineEdit()->installEventFilter(this);
 }
 
 MainForm::~MainForm()
@@ -173,13 +181,49 @@ void MainForm::Form_Unload()
 void MainForm::closeEvent(QCloseEvent* event)
 {
     Form_Unload();
-    event->accept();
+    // During an instrument call the window stays until the call returns.
+    event->setAccepted(m_bProgramEnded);
+}
+
+bool MainForm::ioCallInFlight() const
+{
+    return m_surroundings.io && m_surroundings.io->callInFlight();
+}
+
+void MainForm::whenIoIdle(std::function<void()> step)
+{
+    if (!m_surroundings.io) {
+        step();
+        return;
+    }
+    m_surroundings.io->whenIdle([window = QPointer<MainForm>(this), step = std::move(step)] {
+        if (window)
+            step();
+    });
+}
+
+void MainForm::showBusyPointer(bool busy)
+{
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
 }
 
 void MainForm::shutDown()
 {
     if (m_bProgramEnded)
         return;
+    if (ioCallInFlight()) {
+        // Ending waits for the call (bounded by its timeout), then goes before
+        // the handler that made the call takes its next step.
+        if (!std::exchange(m_bShutDownPending, true))
+            m_surroundings.io->afterCurrentCall([window = QPointer<MainForm>(this)] {
+                if (window)
+                    window->shutDown();
+            });
+        return;
+    }
     if (m_IO) {
         try {
             m_IO->VISAClose();

@@ -12,6 +12,7 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace panel {
@@ -102,8 +103,14 @@ private:
     void restoreVoltage(int index);
     bool sessionIndicatedOpen() const;
 
-    // Closes the session and ends the program; runs once.
+    // Closes the session and ends the program; runs once. During an
+    // instrument call it runs the moment that call returns.
     void shutDown();
+    bool ioCallInFlight() const;
+    // Runs the step now, or once the instrument call in flight is over and the
+    // window is back in its event loop (a timer's step never overlaps a call).
+    void whenIoIdle(std::function<void()> step);
+    void showBusyPointer(bool busy);
     void endProgram();
 
     instrument::Surroundings m_surroundings;
@@ -115,6 +122,8 @@ private:
     QPointer<forms::frmAbout> m_frmAbout;
     bool m_bLoaded = false;
     bool m_bProgramEnded = false;
+    bool m_bShutDownPending = false;
+    bool m_bPollDeferred = false;
 };
 
 } // namespace panel

@@ -33,6 +33,7 @@ scope::AcquisitionHooks MainForm::acquisitionHooks()
     hooks.sleepMs = [this] { return m_lSleepMs; };
     hooks.measuring = [this] { return m_bMeasuring; };
     hooks.showTimeBase = [this](const scope::TimeBase& timeBase) { showTimeBase(timeBase); };
+    hooks.whenIoIdle = [this](std::function<void()> step) { whenIoIdle(std::move(step)); };
     return hooks;
 }
 

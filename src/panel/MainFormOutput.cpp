@@ -50,7 +50,9 @@ void MainForm::Timer1_Timer()
     forms::setBackColor(*m_ui.picOutputon_off, forms::kLampAlarm);
     m_Timer1.setEnabled(false);
     m_Timer2.setEnabled(true);
-    QApplication::processEvents();
+    // The blink may come inside an instrument call's wait, where clicks must
+    // stay queued until the call is over.
+    QApplication::processEvents(ioCallInFlight() ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
 }
 
 void MainForm::Timer2_Timer()
@@ -62,6 +64,20 @@ void MainForm::Timer2_Timer()
 
 void MainForm::Timer3_Timer()
 {
+    if (ioCallInFlight()) {
+        // One poll, once the call is over, stands for every tick during it.
+        if (!std::exchange(m_bPollDeferred, true))
+            whenIoIdle([this] {
+                m_bPollDeferred = false;
+                if (m_Timer3.isEnabled())
+                    Timer3_Timer();
+            });
+        return;
+    }
+    // The timer keeps running after a Close; with no session there is
+    // nothing to poll, and after a reopen it reads again.
+    if (!m_IO->m_bVisaOpened)
+        return;
     // The reading itself shows the alarm text and sets the flag.
     m_IO->GetCurrentCHArray();
     if (m_IO->OCP)

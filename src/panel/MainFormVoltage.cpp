@@ -37,11 +37,17 @@ void MainForm::ChVText_KeyPress(int index, int keyCode)
 bool MainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        // A typed speed is no pick from the list: Enter leaves it as typed.
+        if (enter && watched == m_ui.cmbSpeed->lineEdit())
+            return true;
+        // A held Enter (or a press whose release got lost) clicks a button once.
+        if (enter && key->isAutoRepeat() && qobject_cast<QPushButton*>(watched))
+            return true;
         for (int i = 0; i < 3; ++i) {
             if (watched != m_ui.ChVText(i))
                 continue;
-            const auto* key = static_cast<QKeyEvent*>(event);
-            const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
             ChVText_KeyPress(i, enter ? 13 : (key->text().isEmpty() ? 0 : key->text().at(0).unicode()));
         }
     }

@@ -75,12 +75,26 @@ void AcquisitionLoop::onTimer()
     if (m_phase == Phase::HandlingEvents) {
         continueAfterEvents();
     } else if (m_phase == Phase::Sleeping) {
-        // Measuring may have been stopped during the pause: no reading then.
-        if (guarded(m_hooks.measuring, true))
-            takeSample();
-        else
-            m_phase = Phase::Paused;
+        if (!m_hooks.whenIoIdle) {
+            sampleOrPause();
+            return;
+        }
+        m_phase = Phase::AwaitingIo;
+        m_hooks.whenIoIdle([this, run = m_run] {
+            // start() may have begun a new run meanwhile, with its own pause.
+            if (run == m_run && m_phase == Phase::AwaitingIo)
+                sampleOrPause();
+        });
     }
+}
+
+void AcquisitionLoop::sampleOrPause()
+{
+    // Measuring may have been stopped during the pause: no reading then.
+    if (guarded(m_hooks.measuring, true))
+        takeSample();
+    else
+        m_phase = Phase::Paused;
 }
 
 void AcquisitionLoop::continueAfterEvents()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "instrument/IOClass.h"
+#include "instrument/Readback.h"
 #include "scope/SampleBuffer.h"
 #include "scope/TimeBase.h"
 
@@ -34,6 +34,10 @@ struct AcquisitionHooks {
     std::function<bool()> measuring;                    // false: take no reading
     std::function<void(const TimeBase&)> showTimeBase;  // after every sweep
     std::function<double()> clockSeconds;               // monotonic; empty: steady clock
+    // Runs the step now, or once the instrument call in flight has returned;
+    // empty: now. The pause before a sample can end during another handler's
+    // instrument call, and the reading must not start before that call is over.
+    std::function<void(std::function<void()>)> whenIoIdle;
 };
 
 // The acquisition, driven by the event loop of the UI thread. One sample:
@@ -66,6 +70,7 @@ private:
     enum class Phase {
         Stopped,        // never started
         Sleeping,       // the pause before a sample runs
+        AwaitingIo,     // the pause is over; another instrument call is under way
         Sampling,       // a sample is in hand
         HandlingEvents, // the window's pending events run before the next pause
         Paused,
@@ -73,6 +78,7 @@ private:
     };
 
     void onTimer();
+    void sampleOrPause();
     void continueAfterEvents();
     void takeSample();
     bool handOverIfRestarted(std::uint64_t run);

@@ -1,0 +1,69 @@
+#include "app/TerminationSignals.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <stdexcept>
+#include <unistd.h>
+#include <utility>
+
+namespace app {
+namespace {
+
+constexpr std::array kSignals{SIGTERM, SIGINT, SIGHUP};
+
+// The handler may only do async-signal-safe things: one byte into a pipe
+// that the UI thread watches.
+int g_pipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(g_pipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+void setHandler(void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signalNumber : kSignals)
+        ::sigaction(signalNumber, &action, nullptr);
+}
+
+} // namespace
+
+TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
+{
+    if (g_pipe[0] >= 0)
+        throw std::logic_error("The termination signals are caught already");
+    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error("Cannot create the pipe for termination signals");
+    m_notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &TerminationSignals::drain);
+    setHandler(onSignal);
+}
+
+TerminationSignals::~TerminationSignals()
+{
+    setHandler(SIG_DFL);
+    m_notifier.reset();
+    for (int& fd : g_pipe)
+        ::close(std::exchange(fd, -1));
+}
+
+void TerminationSignals::drain()
+{
+    char bytes[16];
+    bool any = false;
+    while (::read(g_pipe[0], bytes, sizeof bytes) > 0)
+        any = true;
+    if (any)
+        emit received();
+}
+
+} // namespace app

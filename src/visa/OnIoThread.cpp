@@ -1,0 +1,144 @@
+#include "visa/OnIoThread.h"
+
+#include <optional>
+
+namespace visa {
+namespace {
+
+// Hands an object made on the I/O thread back there for destruction.
+template <class Object>
+void disposeOn(IoThread& thread, std::unique_ptr<Object> object)
+{
+    auto shared = std::shared_ptr<Object>(std::move(object));
+    thread.dispose([shared]() mutable { shared.reset(); });
+}
+
+// A session opened on the I/O thread, with the views it offers there.
+struct OpenedSession {
+    std::unique_ptr<Session> session;
+    SerialView* serial;
+    GpibView* gpib;
+};
+
+class SerialViewOnIoThread final : public SerialView {
+public:
+    SerialViewOnIoThread(IoThread& thread, SerialView& view) : m_thread(thread), m_view(view) {}
+    void setBaudRate(std::int32_t baud) override
+    {
+        m_thread.run([&] { m_view.setBaudRate(baud); });
+    }
+    void setDataBits(std::int16_t bits) override
+    {
+        m_thread.run([&] { m_view.setDataBits(bits); });
+    }
+    void setDtrAsserted(bool asserted) override
+    {
+        m_thread.run([&] { m_view.setDtrAsserted(asserted); });
+    }
+
+private:
+    IoThread& m_thread;
+    SerialView& m_view;
+};
+
+class GpibViewOnIoThread final : public GpibView {
+public:
+    GpibViewOnIoThread(IoThread& thread, GpibView& view) : m_thread(thread), m_view(view) {}
+    void setTimeout(std::int32_t milliseconds) override
+    {
+        m_thread.run([&] { m_view.setTimeout(milliseconds); });
+    }
+
+private:
+    IoThread& m_thread;
+    GpibView& m_view;
+};
+
+class SessionOnIoThread final : public Session {
+public:
+    SessionOnIoThread(std::shared_ptr<IoThread> thread, OpenedSession opened)
+        : m_thread(std::move(thread)), m_session(std::move(opened.session))
+    {
+        if (opened.serial)
+            m_serial.emplace(*m_thread, *opened.serial);
+        if (opened.gpib)
+            m_gpib.emplace(*m_thread, *opened.gpib);
+    }
+    ~SessionOnIoThread() override { disposeOn(*m_thread, std::move(m_session)); }
+
+    std::int16_t hardwareInterfaceType() const override
+    {
+        return m_thread->run([this] { return m_session->hardwareInterfaceType(); });
+    }
+    void setTimeout(std::int32_t milliseconds) override
+    {
+        m_thread->run([&] { m_session->setTimeout(milliseconds); });
+    }
+    void close() override
+    {
+        m_thread->run([this] { m_session->close(); });
+    }
+    std::int32_t writeString(const std::string& text) override
+    {
+        return m_thread->run([&] { return m_session->writeString(text); });
+    }
+    std::string readString(std::int32_t maxCount) override
+    {
+        return m_thread->run([&] { return m_session->readString(maxCount); });
+    }
+    SerialView* serial() override { return m_serial ? &*m_serial : nullptr; }
+    GpibView* gpib() override { return m_gpib ? &*m_gpib : nullptr; }
+
+private:
+    std::shared_ptr<IoThread> m_thread;
+    std::unique_ptr<Session> m_session;
+    std::optional<SerialViewOnIoThread> m_serial;
+    std::optional<GpibViewOnIoThread> m_gpib;
+};
+
+class ResourceManagerOnIoThread final : public ResourceManager {
+public:
+    ResourceManagerOnIoThread(std::shared_ptr<IoThread> thread, std::unique_ptr<ResourceManager> manager)
+        : m_thread(std::move(thread)), m_manager(std::move(manager))
+    {
+    }
+    ~ResourceManagerOnIoThread() override { disposeOn(*m_thread, std::move(m_manager)); }
+
+    std::vector<std::string> findRsrc(const std::string& expression) override
+    {
+        return m_thread->run([&] { return m_manager->findRsrc(expression); });
+    }
+    std::unique_ptr<Session> open(const std::string& resource, std::int32_t accessMode, std::int32_t openTimeoutMs,
+                                  const std::string& options) override
+    {
+        OpenedSession opened = m_thread->run([&] {
+            std::unique_ptr<Session> session = m_manager->open(resource, accessMode, openTimeoutMs, options);
+            SerialView* serial = session ? session->serial() : nullptr;
+            GpibView* gpib = session ? session->gpib() : nullptr;
+            return OpenedSession{std::move(session), serial, gpib};
+        });
+        if (!opened.session)
+            return nullptr;
+        return std::make_unique<SessionOnIoThread>(m_thread, std::move(opened));
+    }
+    std::string deviceOf(const std::string& resource) override
+    {
+        return m_thread->run([&] { return m_manager->deviceOf(resource); });
+    }
+
+private:
+    std::shared_ptr<IoThread> m_thread;
+    std::unique_ptr<ResourceManager> m_manager;
+};
+
+} // namespace
+
+ResourceManagerFactory onIoThread(std::shared_ptr<IoThread> thread, ResourceManagerFactory factory)
+{
+    return [thread, factory](const std::string& name) -> std::unique_ptr<ResourceManager> {
+        std::unique_ptr<ResourceManager> manager = thread->run([&] { return factory(name); });
+        return std::make_unique<ResourceManagerOnIoThread>(thread, std::move(manager));
+    };
+}
+
+} // namespace visa
