@@ -47,8 +47,9 @@ std::string permissionMessage(const std::string& device)
     if (owner && std::string(owner->gr_name) == "dialout")
         return "Permission denied opening " + device
                + ": add your user to the dialout group (sudo usermod -aG dialout $USER) and log in again";
-    return "Permission denied opening " + device + ": this user may not read and write it"
-           + (owner ? std::string(" (its group is ") + owner->gr_name + ")" : std::string());
+    const std::string group = owner ? " (group " + std::string(owner->gr_name) + ")" : std::string();
+    return "Permission denied opening " + device + group
+           + ": this user may not read and write it; ask the machine's administrator for access";
 }
 
 // Qt reports a file that is no terminal only as a failed ioctl.
