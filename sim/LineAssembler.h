@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -7,10 +8,27 @@
 namespace sim {
 
 // Collects bytes as they arrive from a line and hands out whole command
-// lines, each with its line feed, in arrival order.
+// lines, each with its line feed, in arrival order. Like the instrument's
+// input buffer it is bounded: a line longer than kMaxLineLength keeps its
+// first kMaxLineLength bytes and loses the rest up to its line feed.
 class LineAssembler {
 public:
-    void append(std::string_view bytes) { m_pending.append(bytes); }
+    static constexpr std::size_t kMaxLineLength = 4096;
+
+    void append(std::string_view bytes)
+    {
+        while (!bytes.empty()) {
+            const auto end = bytes.find('\n');
+            const std::size_t content = end == std::string_view::npos ? bytes.size() : end;
+            m_pending.append(bytes.substr(0, std::min(content, kMaxLineLength - m_openLineLength)));
+            m_openLineLength = std::min(kMaxLineLength, m_openLineLength + content);
+            if (end == std::string_view::npos)
+                return;
+            m_pending.push_back('\n');
+            m_openLineLength = 0;
+            bytes.remove_prefix(end + 1);
+        }
+    }
 
     std::optional<std::string> nextLine()
     {
@@ -24,6 +42,7 @@ public:
 
 private:
     std::string m_pending;
+    std::size_t m_openLineLength = 0; // bytes kept of the line not yet ended
 };
 
 } // namespace sim

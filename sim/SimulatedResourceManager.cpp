@@ -51,9 +51,9 @@ public:
     {
         const auto replyDelay = m_settings.faults.slow;
         if (sameResourceName(resource, kSimulatedSerialResource))
-            return std::make_unique<SimulatedSerialSession>(m_serial, m_clock, replyDelay);
+            return std::make_unique<SimulatedSerialSession>(resource, m_serial, m_clock, replyDelay);
         if (sameResourceName(resource, kSimulatedGpibResource))
-            return std::make_unique<SimulatedGpibSession>(m_gpib, m_clock, replyDelay);
+            return std::make_unique<SimulatedGpibSession>(resource, m_gpib, m_clock, replyDelay);
         throw visa::Error("Resource " + resource + " not found: the simulator offers " + kSimulatedGpibResource
                           + " and " + kSimulatedSerialResource);
     }

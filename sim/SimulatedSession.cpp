@@ -10,9 +10,12 @@ using std::chrono::duration_cast;
 using std::chrono::milliseconds;
 using std::chrono::nanoseconds;
 
-SimulatedSession::SimulatedSession(std::shared_ptr<DcSourceModel> instrument, std::shared_ptr<SimClock> clock,
-                                   milliseconds replyDelay)
-    : m_instrument(std::move(instrument)), m_clock(std::move(clock)), m_replyDelay(replyDelay)
+SimulatedSession::SimulatedSession(std::string resource, std::shared_ptr<DcSourceModel> instrument,
+                                   std::shared_ptr<SimClock> clock, milliseconds replyDelay)
+    : m_resource(std::move(resource)),
+      m_instrument(std::move(instrument)),
+      m_clock(std::move(clock)),
+      m_replyDelay(replyDelay)
 {
 }
 
@@ -43,7 +46,7 @@ std::string SimulatedSession::describeTransfer(std::size_t byteCount) const
 void SimulatedSession::timeOutAt(nanoseconds deadline, const std::string& what)
 {
     m_clock->sleepFor(std::max(nanoseconds{}, deadline - m_clock->now()));
-    throw visa::Error("Timeout: " + what + " within " + std::to_string(m_timeout.count()) + " ms");
+    throw visa::Error(what + " within " + std::to_string(m_timeout.count()) + " ms. " + advice());
 }
 
 std::int32_t SimulatedSession::writeString(const std::string& text)
@@ -52,8 +55,13 @@ std::int32_t SimulatedSession::writeString(const std::string& text)
     const auto deadline = m_clock->now() + m_timeout;
     const auto duration = transferTime(text.size());
     if (duration > m_timeout)
-        timeOutAt(deadline, "could not send " + describeTransfer(text.size()));
+        timeOutAt(deadline, "Could not send " + describeTransfer(text.size()) + " to " + m_resource);
     m_clock->sleepFor(duration);
+    // A new question: whatever has arrived by now answers an earlier one and
+    // is dropped, as the program's line I/O does on a real line. Replies still
+    // on their way arrive later, as they would.
+    collectArrivedReplies();
+    m_received.clear();
 
     m_commands.append(toInstrument(text));
     while (const auto line = m_commands.nextLine()) {
@@ -91,20 +99,25 @@ std::string SimulatedSession::readString(std::int32_t maxCount)
     collectArrivedReplies();
     std::size_t length;
     while ((length = completeReplyLength(static_cast<std::size_t>(maxCount))) == 0) {
-        // A reply that comes too late stays pending and answers the next read,
-        // as a late reply on a real line does.
+        // A reply that comes too late stays pending: it is dropped by the next
+        // write if it has arrived by then, else it answers the next read.
         if (m_pending.empty() || m_pending.front().availableAt > deadline)
-            timeOutAt(deadline, "no reply");
+            timeOutAt(deadline, "No reply from " + m_resource);
         m_clock->sleepFor(m_pending.front().availableAt - m_clock->now());
         collectArrivedReplies();
     }
     const auto duration = transferTime(length);
     if (m_clock->now() + duration > deadline)
-        timeOutAt(deadline, "could not receive " + describeTransfer(length));
+        timeOutAt(deadline, "Could not receive " + describeTransfer(length) + " from " + m_resource);
     m_clock->sleepFor(duration);
     std::string reply = m_received.substr(0, length);
     m_received.erase(0, length);
     return reply;
+}
+
+std::string SimulatedSerialSession::advice() const
+{
+    return "Is the instrument on and set to " + std::to_string(m_format.baud) + " baud?";
 }
 
 void SimulatedSerialSession::setBaudRate(std::int32_t baud)

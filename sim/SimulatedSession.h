@@ -18,7 +18,7 @@ namespace sim {
 // exactly as a real instrument's would.
 class SimulatedSession : public visa::Session {
 public:
-    SimulatedSession(std::shared_ptr<DcSourceModel> instrument, std::shared_ptr<SimClock> clock,
+    SimulatedSession(std::string resource, std::shared_ptr<DcSourceModel> instrument, std::shared_ptr<SimClock> clock,
                      std::chrono::milliseconds replyDelay);
 
     void setTimeout(std::int32_t milliseconds) override;
@@ -33,6 +33,8 @@ protected:
     virtual std::string fromInstrument(std::string_view bytes) { return std::string(bytes); }
     virtual std::chrono::nanoseconds transferTime(std::size_t) const { return {}; }
     virtual std::string describeTransfer(std::size_t byteCount) const;
+    // What to check when the instrument does not answer, as a question.
+    virtual std::string advice() const = 0;
 
 private:
     struct PendingReply {
@@ -44,6 +46,7 @@ private:
     std::size_t completeReplyLength(std::size_t maxCount) const;
     [[noreturn]] void timeOutAt(std::chrono::nanoseconds deadline, const std::string& what);
 
+    std::string m_resource;
     std::shared_ptr<DcSourceModel> m_instrument;
     std::shared_ptr<SimClock> m_clock;
     std::chrono::milliseconds m_replyDelay;
@@ -76,6 +79,7 @@ protected:
     std::string fromInstrument(std::string_view bytes) override;
     std::chrono::nanoseconds transferTime(std::size_t byteCount) const override;
     std::string describeTransfer(std::size_t byteCount) const override;
+    std::string advice() const override;
 
 private:
     LineFormat m_format{9600, 8}; // VISA's serial defaults until the program sets its own
@@ -90,6 +94,9 @@ public:
     std::int16_t hardwareInterfaceType() const override { return visa::kInterfaceGpib; }
     visa::GpibView* gpib() override { return this; }
     void setTimeout(std::int32_t milliseconds) override { SimulatedSession::setTimeout(milliseconds); }
+
+protected:
+    std::string advice() const override { return "Is the instrument on and set to this GPIB address?"; }
 };
 
 } // namespace sim

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class QIODevice;
@@ -11,13 +12,24 @@ namespace visa {
 // Blocking line I/O on a Qt device (serial port, TCP socket) for the
 // transports that end a reply with a line feed. Runs on the caller's thread
 // with the waitFor* calls, so no event loop needs to run.
+//
+// A link that fails (unplugged, connection closed) is closed at once and
+// stays dead: every later call throws the same message without touching the
+// device, so nothing retries a write on a line that is gone.
 class DeviceLineIo {
 public:
-    // `brokenLink` is asked after a wait gave up: it throws the transport's own
-    // error when the link itself failed (unplugged, connection closed) and
-    // returns when the wait merely timed out.
-    DeviceLineIo(QIODevice& device, std::function<void()> brokenLink)
-        : m_device(device), m_brokenLink(std::move(brokenLink))
+    struct Hooks {
+        // Asked after a wait gave up: the message when the link itself failed,
+        // nothing when the wait merely timed out.
+        std::function<std::optional<std::string>()> linkFailure;
+        // Closes the device for good once its link failed.
+        std::function<void()> closeDevice;
+        // What to check when the instrument does not answer, as a question.
+        std::function<std::string()> advice;
+    };
+
+    DeviceLineIo(QIODevice& device, std::string resource, Hooks hooks)
+        : m_device(device), m_resource(std::move(resource)), m_hooks(std::move(hooks))
     {
     }
 
@@ -34,13 +46,22 @@ public:
     // whichever comes first. Bytes after the line feed stay for the next read.
     std::string readLine(std::int32_t maxCount);
 
+    // Throws the remembered message once the link has failed.
+    void throwIfDead() const;
+    bool dead() const { return m_deadMessage.has_value(); }
+    // Declares the link failed: closes the device and throws `message`, now
+    // and on every later call.
+    [[noreturn]] void fail(const std::string& message);
+
 private:
-    [[noreturn]] void failWait(const char* what);
+    [[noreturn]] void failWait(const std::string& what);
     void discardStaleInput();
 
     QIODevice& m_device;
-    std::function<void()> m_brokenLink;
+    std::string m_resource;
+    Hooks m_hooks;
     std::int32_t m_timeoutMs = 2000;
+    std::optional<std::string> m_deadMessage;
 };
 
 } // namespace visa

@@ -19,6 +19,7 @@ public:
           ibrd(lib->function<int(int, void*, long)>("ibrd")),
           ibonl(lib->function<int(int, int)>("ibonl")),
           ibtmo(lib->function<int(int, int)>("ibtmo")),
+          ibclr(lib->function<int(int)>("ibclr")),
           threadIberr(lib->function<int()>("ThreadIberr")),
           threadIbcntl(lib->function<long()>("ThreadIbcntl")),
           errorString(lib->function<const char*(int)>("gpib_error_string")),
@@ -27,19 +28,21 @@ public:
     }
 
     static constexpr int kErr = 0x8000;
+    static constexpr int kEnd = 0x2000;    // the read ended on EOI
     static constexpr int kErrorOsCall = 0; // EDVR: the reason is an errno in ibcntl
     static constexpr int kErrorNoListener = 2;
     static constexpr int kErrorTimeout = 6; // EABO
     static constexpr int kErrorNoBoard = 7;
 
-    // Throws when a call's status (its ibsta) says it failed.
-    void check(int status, const std::string& what) const
+    // Throws when a call's status (its ibsta) says it failed; `timedOut` is
+    // the message for a call that ran out of time.
+    void check(int status, const std::string& what, const std::string& timedOut = {}) const
     {
         if (!(status & kErr))
             return;
         const int code = threadIberr();
-        if (code == kErrorTimeout)
-            throw Error("Timeout: " + what);
+        if (code == kErrorTimeout && !timedOut.empty())
+            throw Error(timedOut);
         std::string reason = errorString(code) ? errorString(code) : "GPIB error " + std::to_string(code);
         if (code == kErrorNoListener)
             reason += " (no instrument answers at this address: is it on and addressed right?)";
@@ -55,6 +58,7 @@ public:
     int (*ibrd)(int, void*, long);
     int (*ibonl)(int, int);
     int (*ibtmo)(int, int);
+    int (*ibclr)(int);
     int (*threadIberr)();
     long (*threadIbcntl)();
     const char* (*errorString)(int);
@@ -65,8 +69,8 @@ private:
 
 namespace {
 
-const std::vector<std::string> kRequiredFunctions = {"ibdev", "ibwrt",       "ibrd",         "ibonl",
-                                                     "ibtmo", "ThreadIberr", "ThreadIbcntl", "gpib_error_string"};
+const std::vector<std::string> kRequiredFunctions = {
+    "ibdev", "ibwrt", "ibrd", "ibonl", "ibtmo", "ibclr", "ThreadIberr", "ThreadIbcntl", "gpib_error_string"};
 constexpr int kSecondaryAddressBase = 0x60;
 constexpr int kSendEoi = 1;
 constexpr int kNoEosMode = 0;
@@ -89,7 +93,7 @@ public:
     {
         requireOpen();
         m_gpib->check(m_gpib->ibtmo(m_descriptor, gpibTimeoutCode(milliseconds)), "timeout setting on " + m_resource);
-        m_timeoutMs = milliseconds;
+        m_timeoutMs = gpibTimeoutMs(gpibTimeoutCode(milliseconds));
     }
     void close() override
     {
@@ -101,14 +105,20 @@ public:
     std::int32_t writeString(const std::string& text) override
     {
         requireOpen();
-        m_gpib->check(m_gpib->ibwrt(m_descriptor, text.data(), static_cast<long>(text.size())), failure("write"));
+        clearStaleReply();
+        m_gpib->check(m_gpib->ibwrt(m_descriptor, text.data(), static_cast<long>(text.size())),
+                      "write on " + m_resource, timedOut("Could not send the command to "));
         return static_cast<std::int32_t>(m_gpib->threadIbcntl());
     }
     std::string readString(std::int32_t maxCount) override
     {
         requireOpen();
         std::string buffer(static_cast<std::size_t>(std::max(maxCount, 0)), '\0');
-        m_gpib->check(m_gpib->ibrd(m_descriptor, buffer.data(), static_cast<long>(buffer.size())), failure("read"));
+        const int status = m_gpib->ibrd(m_descriptor, buffer.data(), static_cast<long>(buffer.size()));
+        // A read that gave up or stopped short of EOI leaves the instrument
+        // with the rest of its reply, which the next write must not find.
+        m_replyUnfinished = !(status & LinuxGpib::kEnd);
+        m_gpib->check(status, "read on " + m_resource, timedOut("No reply from "));
         buffer.resize(
             std::min<std::size_t>(static_cast<std::size_t>(std::max(m_gpib->threadIbcntl(), 0L)), buffer.size()));
         return buffer;
@@ -116,10 +126,19 @@ public:
     GpibView* gpib() override { return this; }
 
 private:
-    std::string failure(const char* what) const
+    std::string timedOut(const std::string& what) const
     {
-        return std::string(what) + " on " + m_resource + " (no " + (what[0] == 'r' ? "reply" : "handshake") + " within "
-               + std::to_string(m_timeoutMs) + " ms)";
+        return what + m_resource + " within " + std::to_string(m_timeoutMs)
+               + " ms. Is the instrument on and set to this GPIB address?";
+    }
+    // Selected device clear: the instrument drops its unread output.
+    void clearStaleReply()
+    {
+        if (!m_replyUnfinished)
+            return;
+        m_gpib->check(m_gpib->ibclr(m_descriptor), "device clear of " + m_resource,
+                      timedOut("Could not clear the unread reply of "));
+        m_replyUnfinished = false;
     }
     void requireOpen() const
     {
@@ -130,7 +149,8 @@ private:
     std::shared_ptr<const LinuxGpib> m_gpib;
     int m_descriptor;
     std::string m_resource;
-    std::int32_t m_timeoutMs;
+    std::int32_t m_timeoutMs; // as linux-gpib rounds it
+    bool m_replyUnfinished = false;
 };
 
 struct GpibAddress {
@@ -163,14 +183,26 @@ GpibAddress parseAddress(const std::string& resource)
 
 } // namespace
 
+namespace {
+
+// Length in microseconds of codes 1 (T10us) to 17 (T1000s).
+constexpr std::array<long long, 17> kLimitsUs = {10,       30,       100,       300,       1000,      3000,
+                                                 10000,    30000,    100000,    300000,    1000000,   3000000,
+                                                 10000000, 30000000, 100000000, 300000000, 1000000000};
+
+} // namespace
+
+std::int32_t gpibTimeoutMs(int code)
+{
+    if (code <= 0 || code > static_cast<int>(kLimitsUs.size()))
+        return 0;
+    return static_cast<std::int32_t>((kLimitsUs[static_cast<std::size_t>(code) - 1] + 999) / 1000);
+}
+
 int gpibTimeoutCode(std::int32_t milliseconds)
 {
     if (milliseconds <= 0)
         return 0; // TNONE
-    // Upper bound in microseconds of codes 1 (T10us) to 17 (T1000s).
-    constexpr std::array<long long, 17> kLimitsUs = {10,       30,       100,       300,       1000,      3000,
-                                                     10000,    30000,    100000,    300000,    1000000,   3000000,
-                                                     10000000, 30000000, 100000000, 300000000, 1000000000};
     const long long wantedUs = static_cast<long long>(milliseconds) * 1000;
     for (std::size_t i = 0; i < kLimitsUs.size(); ++i)
         if (kLimitsUs[i] >= wantedUs)
@@ -210,7 +242,8 @@ std::unique_ptr<Session> GpibTransport::open(const std::string& resource, std::i
                                        kSendEoi, kNoEosMode);
     if (descriptor < 0)
         gpib->check(LinuxGpib::kErr, "open of " + resource); // the cause is in iberr
-    return std::make_unique<GpibSession>(std::move(gpib), descriptor, resource, kDefaultTimeoutMs);
+    return std::make_unique<GpibSession>(std::move(gpib), descriptor, resource,
+                                         gpibTimeoutMs(gpibTimeoutCode(kDefaultTimeoutMs)));
 }
 
 } // namespace visa

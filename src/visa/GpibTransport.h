@@ -14,6 +14,9 @@ inline constexpr const char* kGpibLibraryVariable = "VANTREL_GPIB_LIBRARY";
 // of linux-gpib's fixed timeouts that is at least as long (2000 ms gives T3s,
 // code 12). 0 or less means no timeout.
 int gpibTimeoutCode(std::int32_t milliseconds);
+// The length of a linux-gpib timeout code in milliseconds (rounded up; 0 for
+// no timeout).
+std::int32_t gpibTimeoutMs(int code);
 
 class LinuxGpib;
 

@@ -3,6 +3,7 @@
 #include "visa/Error.h"
 
 #include <cctype>
+#include <string>
 #include <vector>
 
 namespace visa {
@@ -71,11 +72,17 @@ private:
         while (!atEnd() && peek() != '|' && peek() != ')') {
             auto atom = parseAtom();
             while (!atEnd() && (peek() == '*' || peek() == '+')) {
-                auto repeat = std::make_unique<Node>();
-                repeat->kind = Node::Kind::Repeat;
-                repeat->atLeastOnce = peek() == '+';
-                repeat->children.push_back(std::move(atom));
-                atom = std::move(repeat);
+                // A repeat of a repeat is one repeat ("a*+" is "a*"), so a run
+                // of them cannot nest the tree without bound.
+                if (atom->kind == Node::Kind::Repeat) {
+                    atom->atLeastOnce = atom->atLeastOnce && peek() == '+';
+                } else {
+                    auto repeat = std::make_unique<Node>();
+                    repeat->kind = Node::Kind::Repeat;
+                    repeat->atLeastOnce = peek() == '+';
+                    repeat->children.push_back(std::move(atom));
+                    atom = std::move(repeat);
+                }
                 ++m_pos;
             }
             node->children.push_back(std::move(atom));
@@ -92,7 +99,11 @@ private:
         case '+': fail(std::string("'") + c + "' has nothing before it to repeat");
         case '?': node->kind = Node::Kind::AnyChar; return node;
         case '(': {
+            // Parsing, compiling and freeing the tree recurse once per level.
+            if (++m_depth > kMaxNesting)
+                fail("groups nested deeper than " + std::to_string(kMaxNesting) + " levels");
             auto inner = parseAlternation();
+            --m_depth;
             if (atEnd() || peek() != ')')
                 fail("'(' without ')'");
             ++m_pos;
@@ -143,8 +154,11 @@ private:
         return node;
     }
 
+    static constexpr int kMaxNesting = 64;
+
     std::string_view m_text;
     std::size_t m_pos = 0;
+    int m_depth = 0;
 };
 
 // Case is ignored by trying the character in both cases, so "[A-Z]" and

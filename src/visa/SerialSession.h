@@ -6,6 +6,7 @@
 #include <QSerialPort>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace visa {
@@ -16,8 +17,9 @@ namespace visa {
 class SerialSession final : public Session, public SerialView {
 public:
     // Opens the device; throws visa::Error naming the cause (no such device,
-    // permission, port in use by another program).
-    static std::unique_ptr<SerialSession> open(const std::string& device);
+    // no serial port, permission, port in use by another program, a lock file
+    // left behind). `resource` is the name as the user typed it, for messages.
+    static std::unique_ptr<SerialSession> open(const std::string& device, const std::string& resource);
     ~SerialSession() override;
 
     std::int16_t hardwareInterfaceType() const override { return kInterfaceSerial; }
@@ -32,9 +34,15 @@ public:
     void setDtrAsserted(bool asserted) override;
 
 private:
-    explicit SerialSession(std::string device);
+    SerialSession(std::string device, const std::string& resource);
+    // QSerialPort::open with the causes of a failure told apart; `retry` is
+    // false once a stale lock file has been removed.
+    void openPort(bool retry);
     void requireOpen() const;
-    void throwIfUnplugged() const;
+    std::optional<std::string> linkFailure() const;
+    void closeDeadPort();
+    // Throws the dead-line message when the link failed, else `message`.
+    [[noreturn]] void failSetting(const std::string& message);
 
     std::string m_device;
     QSerialPort m_port;

@@ -1,6 +1,7 @@
 #include "visa/SystemVisaResourceManager.h"
 
 #include "visa/Error.h"
+#include "visa/ResourceName.h"
 #include "visa/SharedLibrary.h"
 
 #include <cstdint>
@@ -17,6 +18,10 @@ using ViUInt32 = std::uint32_t;
 using ViAttrState = std::uint64_t;
 
 constexpr ViStatus kViErrorResourceNotFound = static_cast<ViStatus>(0xBFFF0011);
+constexpr ViStatus kViErrorTimeout = static_cast<ViStatus>(0xBFFF0015);
+constexpr ViStatus kViSuccessMaxCount = 0x3FFF0006; // the read filled the buffer, no end seen
+constexpr ViUInt32 kReadBufferDiscard = 4;          // VI_READ_BUF_DISCARD
+constexpr ViUInt32 kIoInputBufferDiscard = 64;      // VI_IO_IN_BUF_DISCARD
 constexpr ViUInt32 kAttrTimeout = 0x3FFF001A;
 constexpr ViUInt32 kAttrInterfaceType = 0x3FFF0171;
 constexpr ViUInt32 kAttrBaud = 0x3FFF0021;
@@ -34,6 +39,8 @@ struct VisaApi {
     ViStatus (*close)(ViObject);
     ViStatus (*read)(ViObject, unsigned char*, ViUInt32, ViUInt32*);
     ViStatus (*write)(ViObject, const unsigned char*, ViUInt32, ViUInt32*);
+    ViStatus (*clear)(ViObject);
+    ViStatus (*flush)(ViObject, ViUInt32);
     ViStatus (*setAttribute)(ViObject, ViUInt32, ViAttrState);
     ViStatus (*getAttribute)(ViObject, ViUInt32, void*);
     ViStatus (*statusDesc)(ViObject, ViStatus, char*);
@@ -48,6 +55,8 @@ struct VisaApi {
           close(lib->function<ViStatus(ViObject)>("viClose")),
           read(lib->function<ViStatus(ViObject, unsigned char*, ViUInt32, ViUInt32*)>("viRead")),
           write(lib->function<ViStatus(ViObject, const unsigned char*, ViUInt32, ViUInt32*)>("viWrite")),
+          clear(lib->function<ViStatus(ViObject)>("viClear")),
+          flush(lib->function<ViStatus(ViObject, ViUInt32)>("viFlush")),
           setAttribute(lib->function<ViStatus(ViObject, ViUInt32, ViAttrState)>("viSetAttribute")),
           getAttribute(lib->function<ViStatus(ViObject, ViUInt32, void*)>("viGetAttribute")),
           statusDesc(lib->function<ViStatus(ViObject, ViStatus, char*)>("viStatusDesc")),
@@ -67,9 +76,9 @@ struct VisaApi {
     }
 };
 
-const std::vector<std::string> kRequiredFunctions = {"viOpenDefaultRM", "viFindRsrc",  "viFindNext", "viOpen",
-                                                     "viClose",         "viRead",      "viWrite",    "viSetAttribute",
-                                                     "viGetAttribute",  "viStatusDesc"};
+const std::vector<std::string> kRequiredFunctions = {
+    "viOpenDefaultRM", "viFindRsrc", "viFindNext", "viOpen",         "viClose",        "viRead",
+    "viWrite",         "viClear",    "viFlush",    "viSetAttribute", "viGetAttribute", "viStatusDesc"};
 
 class SystemVisaSession final : public Session, public SerialView, public GpibView {
 public:
@@ -89,7 +98,11 @@ public:
         m_api->check(m_session, m_api->getAttribute(m_session, kAttrInterfaceType, &value), m_resource);
         return static_cast<std::int16_t>(static_cast<std::uint16_t>(value));
     }
-    void setTimeout(std::int32_t milliseconds) override { set(kAttrTimeout, static_cast<ViUInt32>(milliseconds)); }
+    void setTimeout(std::int32_t milliseconds) override
+    {
+        set(kAttrTimeout, static_cast<ViUInt32>(milliseconds));
+        m_timeoutMs = milliseconds;
+    }
     void close() override
     {
         if (!m_open)
@@ -99,6 +112,7 @@ public:
     }
     std::int32_t writeString(const std::string& text) override
     {
+        dropUnreadReply();
         ViUInt32 written = 0;
         m_api->check(m_session,
                      m_api->write(m_session, reinterpret_cast<const unsigned char*>(text.data()),
@@ -110,10 +124,14 @@ public:
     {
         std::string buffer(static_cast<std::size_t>(std::max(maxCount, 0)), '\0');
         ViUInt32 got = 0;
-        m_api->check(m_session,
-                     m_api->read(m_session, reinterpret_cast<unsigned char*>(buffer.data()),
-                                 static_cast<ViUInt32>(buffer.size()), &got),
-                     "");
+        const ViStatus status = m_api->read(m_session, reinterpret_cast<unsigned char*>(buffer.data()),
+                                            static_cast<ViUInt32>(buffer.size()), &got);
+        // A read that gave up or stopped on the byte count leaves the rest of
+        // the reply with the instrument or the line.
+        m_replyUnfinished = status < 0 || status == kViSuccessMaxCount;
+        if (status == kViErrorTimeout)
+            throw Error("No reply from " + m_resource + " within " + std::to_string(m_timeoutMs) + " ms. " + advice());
+        m_api->check(m_session, status, "");
         buffer.resize(std::min<std::size_t>(got, buffer.size()));
         return buffer;
     }
@@ -121,11 +139,37 @@ public:
     SerialView* serial() override { return isOn(kInterfaceSerial) ? this : nullptr; }
     GpibView* gpib() override { return isOn(kInterfaceGpib) ? this : nullptr; }
 
-    void setBaudRate(std::int32_t baud) override { set(kAttrBaud, static_cast<ViUInt32>(baud)); }
+    void setBaudRate(std::int32_t baud) override
+    {
+        set(kAttrBaud, static_cast<ViUInt32>(baud));
+        m_baud = baud;
+    }
     void setDataBits(std::int16_t bits) override { set(kAttrDataBits, static_cast<ViUInt32>(bits)); }
     void setDtrAsserted(bool asserted) override { set(kAttrDtrState, asserted ? kStateAsserted : kStateUnasserted); }
 
 private:
+    // Drops what the instrument still had to say to an earlier question. On a
+    // byte stream (serial line, LAN socket) that is the input buffers, which
+    // viFlush discards; viClear there would send a break or "*CLS" instead.
+    // Elsewhere (GPIB, VXI, USB, LAN instruments) viClear is the interface's
+    // device clear, which makes the instrument drop its unread output.
+    void dropUnreadReply()
+    {
+        if (!m_replyUnfinished)
+            return;
+        const bool byteStream =
+            isOn(kInterfaceSerial) || equalsIgnoringCase(splitResource(m_resource).back(), "SOCKET");
+        const ViStatus status =
+            byteStream ? m_api->flush(m_session, kReadBufferDiscard | kIoInputBufferDiscard) : m_api->clear(m_session);
+        m_api->check(m_session, status, "Cannot drop the unread reply of " + m_resource);
+        m_replyUnfinished = false;
+    }
+    std::string advice() const
+    {
+        if (isOn(kInterfaceSerial))
+            return "Is the instrument on and set to " + std::to_string(m_baud) + " baud?";
+        return "Is the instrument on and connected?";
+    }
     bool isOn(InterfaceType type) const noexcept
     {
         try {
@@ -143,6 +187,9 @@ private:
     ViObject m_session;
     std::string m_resource;
     bool m_open = true;
+    std::int32_t m_timeoutMs = 2000; // VISA's default I/O timeout
+    std::int32_t m_baud = 9600;      // VISA's default serial speed
+    bool m_replyUnfinished = false;
 };
 
 class SystemVisaResourceManager final : public ResourceManager {

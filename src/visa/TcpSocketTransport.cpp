@@ -11,8 +11,11 @@ namespace {
 
 class TcpSocketSession final : public Session {
 public:
-    TcpSocketSession(std::string host, quint16 port)
-        : m_where(host + ":" + std::to_string(port)), m_io(m_socket, [this] { throwIfDisconnected(); })
+    TcpSocketSession(const std::string& resource, std::string host, quint16 port)
+        : m_where(host + ":" + std::to_string(port)),
+          m_io(m_socket, resource,
+               {[this] { return linkFailure(); }, [this] { m_socket.abort(); },
+                [port] { return "Is the instrument on and listening on port " + std::to_string(port) + "?"; }})
     {
         m_socket.connectToHost(QString::fromStdString(host), port);
     }
@@ -33,22 +36,29 @@ public:
     void close() override { m_socket.abort(); }
     std::int32_t writeString(const std::string& text) override
     {
-        throwIfDisconnected();
+        failIfClosed();
         return m_io.write(text);
     }
     std::string readString(std::int32_t maxCount) override
     {
         // Bytes the instrument sent before closing are still good to read.
         if (m_socket.bytesAvailable() == 0)
-            throwIfDisconnected();
+            failIfClosed();
         return m_io.readLine(maxCount);
     }
 
 private:
-    void throwIfDisconnected() const
+    std::optional<std::string> linkFailure() const
     {
         if (m_socket.state() != QAbstractSocket::ConnectedState)
-            throw Error("The connection to " + m_where + " is closed");
+            return "The connection to " + m_where + " is closed";
+        return std::nullopt;
+    }
+    void failIfClosed()
+    {
+        m_io.throwIfDead();
+        if (auto closed = linkFailure())
+            m_io.fail(*closed);
     }
 
     std::string m_where;
@@ -69,7 +79,7 @@ std::unique_ptr<Session> TcpSocketTransport::open(const std::string& resource, s
     const long port = parseNumber(parts[2]);
     if (parts[1].empty() || port < 1 || port > 65535)
         throw Error("Not a LAN socket resource: \"" + resource + "\" needs a host and a port from 1 to 65535");
-    auto session = std::make_unique<TcpSocketSession>(parts[1], static_cast<quint16>(port));
+    auto session = std::make_unique<TcpSocketSession>(resource, parts[1], static_cast<quint16>(port));
     session->waitConnected(openTimeoutMs);
     return session;
 }

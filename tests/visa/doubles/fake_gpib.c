@@ -2,7 +2,7 @@
  * listener, 9 never answers, 29 is on a board that does not exist; every
  * other address answers "GPIB," and the last command without its line feed,
  * ending the reply with EOI. The fake_gpib_* functions let a test see what
- * the program did. */
+ * the program did, among them a log of the I/O calls in order. */
 #include <string.h>
 
 #define ERR 0x8000
@@ -19,6 +19,15 @@ static char g_lastWrite[512];
 static int g_err;
 static long g_count;
 static int g_online;
+static char g_calls[1024];
+
+static void logCall(const char* name)
+{
+    if (strlen(g_calls) + strlen(name) + 2 < sizeof g_calls) {
+        strcat(g_calls, name);
+        strcat(g_calls, " ");
+    }
+}
 
 static int addressOf(int ud)
 {
@@ -39,6 +48,7 @@ int ibdev(int board, int pad, int sad, int tmo, int send_eoi, int eos)
 
 int ibwrt(int ud, const void* buffer, long count)
 {
+    logCall("ibwrt");
     if (addressOf(ud) == 4) {
         g_err = ENOL;
         return ERR | CMPL;
@@ -55,6 +65,7 @@ int ibrd(int ud, void* buffer, long count)
 {
     char reply[600] = "GPIB,";
     long length;
+    logCall("ibrd");
     if (addressOf(ud) == 9) {
         g_err = EABO;
         g_count = 0;
@@ -68,6 +79,13 @@ int ibrd(int ud, void* buffer, long count)
     memcpy(buffer, reply, (size_t)length);
     g_count = length;
     return END | CMPL;
+}
+
+int ibclr(int ud)
+{
+    (void)ud;
+    logCall("ibclr");
+    return CMPL;
 }
 
 int ibonl(int ud, int online)
@@ -118,4 +136,12 @@ const char* fake_gpib_last_write(void)
 int fake_gpib_online(void)
 {
     return g_online;
+}
+/* The I/O calls since the last call of this function, e.g. "ibwrt ibrd ". */
+const char* fake_gpib_take_calls(void)
+{
+    static char taken[sizeof g_calls];
+    strcpy(taken, g_calls);
+    g_calls[0] = '\0';
+    return taken;
 }

@@ -1,7 +1,8 @@
 /* A stand-in for a vendor VISA library: two instruments, ASRL3::INSTR (serial)
  * and GPIB0::7::INSTR, plus GPIB0::9::INSTR that never answers. A reply is
  * "FAKE," and the last command without its line feed. The fake_visa_*
- * functions let a test see what the program did. */
+ * functions let a test see what the program did, among them a log of the I/O
+ * calls in order. */
 #include <stdint.h>
 #include <string.h>
 
@@ -28,6 +29,15 @@ static struct {
     ViAttrState value;
 } g_attributes[32];
 static int g_attributeCount;
+static char g_calls[1024];
+
+static void logCall(const char* name)
+{
+    if (strlen(g_calls) + strlen(name) + 2 < sizeof g_calls) {
+        strcat(g_calls, name);
+        strcat(g_calls, " ");
+    }
+}
 
 ViStatus viOpenDefaultRM(ViObject* manager)
 {
@@ -81,6 +91,7 @@ ViStatus viClose(ViObject object)
 ViStatus viWrite(ViObject session, const unsigned char* buffer, uint32_t count, uint32_t* written)
 {
     (void)session;
+    logCall("viWrite");
     if (count >= sizeof g_lastWrite)
         count = sizeof g_lastWrite - 1;
     memcpy(g_lastWrite, buffer, count);
@@ -93,6 +104,7 @@ ViStatus viRead(ViObject session, unsigned char* buffer, uint32_t count, uint32_
 {
     char reply[600] = "FAKE,";
     size_t length;
+    logCall("viRead");
     if (session == kSilent)
         return VI_ERROR_TMO;
     strncat(reply, g_lastWrite, strcspn(g_lastWrite, "\n"));
@@ -103,6 +115,20 @@ ViStatus viRead(ViObject session, unsigned char* buffer, uint32_t count, uint32_
     memcpy(buffer, reply, length);
     *got = (uint32_t)length;
     return VI_SUCCESS_TERM_CHAR;
+}
+
+ViStatus viClear(ViObject session)
+{
+    (void)session;
+    logCall("viClear");
+    return VI_SUCCESS;
+}
+
+ViStatus viFlush(ViObject session, uint32_t mask)
+{
+    (void)session, (void)mask;
+    logCall("viFlush");
+    return VI_SUCCESS;
 }
 
 ViStatus viSetAttribute(ViObject object, uint32_t attribute, ViAttrState value)
@@ -162,4 +188,13 @@ long long fake_visa_attribute(uint32_t attribute)
         if (g_attributes[i].attribute == attribute)
             return (long long)g_attributes[i].value;
     return -1;
+}
+
+/* The I/O calls since the last call of this function, e.g. "viWrite viRead ". */
+const char* fake_visa_take_calls(void)
+{
+    static char taken[sizeof g_calls];
+    strcpy(taken, g_calls);
+    g_calls[0] = '\0';
+    return taken;
 }
