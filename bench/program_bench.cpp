@@ -6,6 +6,12 @@
 //   memory MINUTES                   peak resident memory after that many
 //                                    minutes' worth of samples at "Special"
 //   startup RUNS                     process start to the window shown
+//   stall healthy|slow|silent|hangup SECONDS
+//                                    the longest time the UI thread spends
+//                                    outside its event loop while measuring
+//                                    over vantrel-sim --pty (silent: during
+//                                    the open that times out; hangup: after
+//                                    the line is gone, with the CPU share)
 //
 // Prints BENCH rows (Results.h).
 #include "CountingResourceManager.h"
@@ -17,6 +23,7 @@
 
 #include <QApplication>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -28,6 +35,7 @@
 #include <chrono>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <regex>
 
 extern char** environ;
@@ -40,6 +48,7 @@ constexpr double kLinkBaud = 38400;
 constexpr double kBitsPerByte = 10; // start bit, 8 data bits, stop bit
 constexpr double kIdleLimitPercent = 1;
 constexpr double kLinkShareTarget = 0.9;
+constexpr double kStallLimitMs = 50;
 const QString kInProcessResource = QString::fromLatin1(sim::kSimulatedGpibResource);
 
 double seconds(Clock::duration d)
@@ -240,6 +249,84 @@ int idle(const std::string& state, double measureSeconds)
     return 0;
 }
 
+// Ticks every 5 ms on the UI thread; a tick that comes late shows how long the
+// thread was kept from its event loop.
+class StallWatch {
+public:
+    StallWatch()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const auto now = Clock::now();
+            m_longestMs = std::max(m_longestMs, 1000 * seconds(now - m_last) - kTickMs);
+            m_last = now;
+        });
+        restart();
+        m_timer.start(static_cast<int>(kTickMs));
+    }
+    void restart()
+    {
+        m_last = Clock::now();
+        m_longestMs = 0;
+    }
+    double longestMs() const { return m_longestMs; }
+
+private:
+    static constexpr double kTickMs = 5;
+    QTimer m_timer;
+    Clock::time_point m_last;
+    double m_longestMs = 0;
+};
+
+int stall(const std::string& fault, double measureSeconds)
+{
+    const std::map<std::string, std::vector<std::string>> faults{
+        {"healthy", {}}, {"slow", {"--fault", "slow:1500"}}, {"silent", {"--fault", "silent"}},
+        {"hangup", {"--fault", "hangup:1"}}};
+    const auto found = faults.find(fault);
+    if (found == faults.end())
+        throw std::runtime_error("unknown fault " + fault);
+    QTemporaryDir dir;
+    const std::string linkPath = dir.filePath(QStringLiteral("orvane")).toStdString();
+    std::vector<std::string> arguments{"--pty", linkPath};
+    arguments.insert(arguments.end(), found->second.begin(), found->second.end());
+    sim::testing::Simulator simulator(arguments);
+    simulatorReadyLine(simulator);
+    const QString resource = QString::fromStdString("ASRL" + linkPath + "::INSTR");
+
+    bench::ProgramWindow program(panel::ResourceMode::Hardware);
+    StallWatch watch;
+    if (fault == "silent") {
+        try {
+            program.open(resource);
+        } catch (const std::runtime_error&) {
+            // expected: the instrument never answers IDN?
+        }
+        bench::print({"6c longest UI-thread stall, silent instrument (the open that times out)", watch.longestMs(),
+                      "ms", kStallLimitMs, "", bench::Target{bench::Target::Kind::Below}});
+        return 0;
+    }
+    program.open(resource);
+    program.clickOutput();
+    program.chooseSpeed(QStringLiteral("Special"));
+    if (fault == "hangup")
+        bench::runEventLoopFor(2); // the line is gone after 1 s; the first failure shows its box
+    watch.restart();
+    const double cpuBefore = cpuSeconds();
+    const auto start = Clock::now();
+    bench::runEventLoopFor(measureSeconds);
+    const double cpuPercent = 100 * (cpuSeconds() - cpuBefore) / seconds(Clock::now() - start);
+    const std::map<std::string, std::string> what{{"healthy", "6a longest UI-thread stall, measuring at Special"},
+                                                  {"slow", "6b longest UI-thread stall, measuring, replies 1500 ms late"},
+                                                  {"hangup", "6d longest UI-thread stall, measuring after a hang-up"}};
+    bench::print({what.at(fault) + ", " + bench::figureText(measureSeconds) + " s", watch.longestMs(), "ms",
+                  kStallLimitMs, "", bench::Target{bench::Target::Kind::Below}});
+    if (fault == "hangup")
+        bench::print({"6d CPU after a hang-up, measuring on, " + bench::figureText(measureSeconds) + " s", cpuPercent,
+                      "% of a core", kIdleLimitPercent, "", bench::Target{bench::Target::Kind::Below}});
+    return 0;
+}
+
 // A field of /proc/self/status in kB ("VmHWM", "VmRSS").
 double statusKilobytes(const std::string& field)
 {
@@ -342,7 +429,7 @@ int main(int argc, char** argv)
 {
     bench::useOffscreenUnlessSet();
     if (argc != 3 && argc != 4) {
-        std::cerr << "usage: vantrel-bench-program rate|idle|memory|startup ARGUMENT [SECONDS]\n";
+        std::cerr << "usage: vantrel-bench-program rate|idle|memory|startup|stall ARGUMENT [SECONDS]\n";
         return 2;
     }
     const std::string mode = argv[1];
@@ -359,6 +446,8 @@ int main(int argc, char** argv)
             return idle(what, number);
         if (mode == "memory")
             return memory(std::stod(what));
+        if (mode == "stall")
+            return stall(what, number);
     } catch (const std::exception& failure) {
         std::cerr << "vantrel-bench-program " << mode << ' ' << what << ": " << failure.what() << std::endl;
         return 1;

@@ -35,6 +35,9 @@ measure vantrel-bench-cost
 for state in paused closed about; do
   measure vantrel-bench-program idle "$state" 10
 done
+for fault in healthy slow silent hangup; do
+  measure vantrel-bench-program stall "$fault" 6
+done
 measure vantrel-bench-program startup 7
 measure vantrel-bench-program memory 10
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)

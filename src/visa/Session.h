@@ -42,7 +42,11 @@ public:
     // I/O timeout of every later read and write.
     virtual void setTimeout(std::int32_t milliseconds) = 0;
     virtual void close() = 0;
-    // Writes the whole text; returns the number of bytes written.
+    // Writes the whole text; returns the number of bytes written. A command
+    // opens a new exchange: every implementation first drops whatever the
+    // instrument still had to say to an earlier question (a reply later than
+    // its read, the rest of a reply longer than one read), with its
+    // interface's own means, so that it never answers this command.
     virtual std::int32_t writeString(const std::string& text) = 0;
     // Reads one reply: up to the interface's end condition (line feed on
     // serial and sockets, EOI on GPIB) or maxCount bytes, whichever is first.
