@@ -52,6 +52,7 @@ void AcquisitionLoop::start()
     ++m_run;
     m_timer.stop(); // the old run's next sample never comes
     m_reading = {};
+    m_failedSampleStart.reset();
     m_capacity = std::max(0, guarded(m_hooks.sampleCount, std::int32_t{0}));
     m_target.buffer.allocate(m_capacity); // all zero, slot 0 included
     beginSweep();
@@ -116,12 +117,14 @@ void AcquisitionLoop::takeSample()
     m_phase = Phase::Sampling;
     const std::uint64_t run = m_run;
 
+    const double started = now();
     const instrument::Readback reading = guarded(m_hooks.readCurrents, instrument::Readback{});
     if (handOverIfRestarted(run))
         return;
     // A failed reading leaves the previous one in place to be stored again.
     if (reading)
         m_reading = *reading;
+    m_failedSampleStart = reading ? std::optional<double>{} : started;
 
     if (guarded(m_hooks.ocpPending, false))
         guarded(m_hooks.onOverCurrent);
@@ -165,9 +168,16 @@ void AcquisitionLoop::endSweep()
 void AcquisitionLoop::sleepBeforeSample()
 {
     // Read now, so a speed change takes effect at the very next sample.
-    const std::int32_t ms = guarded(m_hooks.sleepMs, std::int32_t{0});
+    std::int32_t ms = std::max(0, guarded(m_hooks.sleepMs, std::int32_t{0}));
+    if (m_failedSampleStart) {
+        // A line that is gone fails every reading at once; without this the
+        // picture would be redrawn with the old reading as fast as the CPU
+        // allows. A reading that failed by its timeout has waited long enough.
+        const auto spentMs = static_cast<std::int32_t>(1000 * (now() - *m_failedSampleStart));
+        ms = std::max(ms, kFailedSampleCycleMs - spentMs);
+    }
     m_phase = Phase::Sleeping;
-    m_timer.start(std::max(0, ms));
+    m_timer.start(ms);
 }
 
 void AcquisitionLoop::store(const std::array<double, 3>& reading)

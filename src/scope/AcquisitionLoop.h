@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace scope {
 
@@ -67,6 +68,9 @@ public:
     bool isPaused() const { return m_phase == Phase::Paused; }
 
 private:
+    // A sample whose reading failed takes at least this long, pause included.
+    static constexpr std::int32_t kFailedSampleCycleMs = 250;
+
     enum class Phase {
         Stopped,        // never started
         Sleeping,       // the pause before a sample runs
@@ -98,6 +102,7 @@ private:
     std::int32_t m_slot = 0;
     double m_sweepStart = 0;
     std::array<double, 3> m_reading{}; // the last good reading, stored again after a failure
+    std::optional<double> m_failedSampleStart; // set while the last reading failed
 };
 
 } // namespace scope
