@@ -11,7 +11,7 @@ usr=$root/usr
 
 expected=(share/applications/$id.desktop share/metainfo/$id.metainfo.xml)
 for program in vantrel vantrel-sim vantrel-visa; do
-  expected+=(bin/$program share/man/man1/$program.1)
+  expected+=(bin/$program share/man/man1/$program.1.gz)
 done
 for file in "${expected[@]}"; do
   [[ -s $usr/$file ]] || { echo "missing after install: /usr/$file"; exit 1; }
