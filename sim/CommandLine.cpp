@@ -42,7 +42,7 @@ Options:
                       each reply, bytes exactly, non-printables escaped as
                       \n \r \t \\ \xNN; flushed per line
   --load CH=OHMS      load resistance of channel CH (1..3); defaults
-                      CH1 50, CH2 200, CH3 300 ohm
+                      CH1 40, CH2 200, CH3 300 ohm
   --ocp CH=MILLIAMPS  over-current limit of channel CH; above it the output
                       goes off and the channel reads "CH<n> OCP" until the next
                       OUTPut command; a channel without --ocp never trips
@@ -61,6 +61,7 @@ Options:
                         first time the output is on SECONDS after start
       over:CH           channel CH always reads "OVER"
   --help              show this text
+  --version           print the program's name and version
 
 Physics: with the output on each current is the set voltage over the load
 plus noise of 0.1 % of full scale; CH1 full scale 200 mA (RANGeset 1) or
@@ -100,6 +101,10 @@ ServerOptions parseCommandLine(const std::vector<std::string>& arguments)
             options.helpRequested = true;
             continue;
         }
+        if (option == "--version") {
+            options.versionRequested = true;
+            continue;
+        }
         const auto handler = withValue.find(option);
         if (handler == withValue.end())
             throw std::invalid_argument("unknown option " + option);
@@ -110,7 +115,7 @@ ServerOptions parseCommandLine(const std::vector<std::string>& arguments)
         }
         handler->second(option, *value);
     }
-    if (!options.helpRequested && !options.ptyLink && !options.tcpPort)
+    if (!options.helpRequested && !options.versionRequested && !options.ptyLink && !options.tcpPort)
         throw std::invalid_argument("give --pty LINK or --tcp PORT (or both)");
     return options;
 }

@@ -17,6 +17,7 @@ struct ServerOptions {
     std::optional<std::string> logPath;
     std::int32_t baud = 38400; // the instrument's line speed on the pty
     bool helpRequested = false;
+    bool versionRequested = false;
 };
 
 // Reads vantrel-sim's arguments (without the program name); throws

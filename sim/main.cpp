@@ -1,5 +1,6 @@
 #include "sim/CommandLine.h"
 #include "sim/SimServer.h"
+#include "version/Version.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -15,6 +16,10 @@ int main(int argc, char** argv)
     }
     if (options.helpRequested) {
         std::fputs(sim::usageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.versionRequested) {
+        std::printf("vantrel-sim %s\n", version::kText);
         return 0;
     }
     try {

@@ -6,6 +6,7 @@
 #include "forms/ProgramIcon.h"
 #include "forms/WindowFont.h"
 #include "panel/MainForm.h"
+#include "version/Version.h"
 
 #include <QApplication>
 
@@ -19,7 +20,8 @@ namespace {
 
 constexpr const char* kUsage = "usage: vantrel [--simulate]\n"
                                "  --simulate  run on simulated instruments (a serial and a GPIB DC source)\n"
-                               "              instead of the VISA resource managers\n";
+                               "              instead of the VISA resource managers\n"
+                               "  --version   print the program's name and version\n";
 
 constexpr const char* kNoDisplay =
     "vantrel: no display can be opened; to run without a desktop use: xvfb-run -a build/vantrel --simulate\n";
@@ -27,6 +29,7 @@ constexpr const char* kNoDisplay =
 struct Options {
     bool simulate = false;
     bool help = false;
+    bool version = false;
 };
 
 std::optional<Options> parseOptions(int argc, char** argv)
@@ -38,6 +41,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
             options.simulate = true;
         else if (arg == "--help" || arg == "-h")
             options.help = true;
+        else if (arg == "--version")
+            options.version = true;
         else
             return std::nullopt;
     }
@@ -85,6 +90,10 @@ int main(int argc, char** argv)
     }
     if (options->help) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("vantrel %s\n", version::kText);
         return 0;
     }
     if (!environmentNamesADisplay()) {

@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -29,12 +30,15 @@ QPixmap drawScopeIcon(int size, const QColor& bezel, const QColor& wave)
     const QRect screen(margin, margin, size - 2 * margin, size - 2 * margin);
     painter.fillRect(screen, Qt::black);
 
-    // Two periods across the screen, one pixel inside its edges.
+    // Two periods across the screen, one pixel inside its edges. The pen is
+    // 1 px at 16, 2 px at 32 and grows with the desktop's larger sizes, where
+    // the wave is also smoothed and kept inside the screen.
+    const int penWidth = std::max(1, size / 16);
     QPainterPath path;
     const double left = screen.left() + 1;
     const double width = screen.width() - 2;
     const double middle = screen.top() + screen.height() / 2.0;
-    const double amplitude = (screen.height() - 4) / 2.0;
+    const double amplitude = (screen.height() - std::max(4, 2 * penWidth)) / 2.0;
     for (int x = 0; x <= int(width); ++x) {
         const double y = middle - amplitude * std::sin(2.0 * 2.0 * std::numbers::pi * x / width);
         if (x == 0)
@@ -42,16 +46,23 @@ QPixmap drawScopeIcon(int size, const QColor& bezel, const QColor& wave)
         else
             path.lineTo(left + x, y);
     }
-    painter.setPen(QPen(wave, size >= 32 ? 2 : 1));
+    painter.setClipRect(screen);
+    painter.setRenderHint(QPainter::Antialiasing, size > 32);
+    painter.setPen(QPen(wave, penWidth));
     painter.drawPath(path);
     return pixmap;
+}
+
+QPixmap programIconPixmap(int size)
+{
+    return size <= 16 ? drawScopeIcon(size, kDarkGrey, kBrightGreen) : drawScopeIcon(size, kLightGrey, Qt::white);
 }
 
 QIcon programIcon()
 {
     QIcon icon;
-    icon.addPixmap(drawScopeIcon(32, kLightGrey, Qt::white));
-    icon.addPixmap(drawScopeIcon(16, kDarkGrey, kBrightGreen));
+    icon.addPixmap(programIconPixmap(32));
+    icon.addPixmap(programIconPixmap(16));
     return icon;
 }
 

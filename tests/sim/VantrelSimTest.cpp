@@ -99,7 +99,7 @@ TEST_F(VantrelSimTest, HelpDocumentsEveryOption)
     EXPECT_EQ(simulator.wait(), 0);
     for (const char* item : {"--pty LINK", "--tcp PORT", "--log FILE", "--load CH=OHMS", "--ocp CH=MILLIAMPS",
                              "--baud N", "--fault FAULT", "silent", "slow:MS", "garbage", "short", "hangup:SECONDS",
-                             "ocp:CH@SECONDS", "over:CH", "CH1 50, CH2 200, CH3 300 ohm"})
+                             "ocp:CH@SECONDS", "over:CH", "--version", "CH1 40, CH2 200, CH3 300 ohm"})
         EXPECT_NE(text.find(item), std::string::npos) << item;
 }
 

@@ -27,7 +27,8 @@ const char* const kUsage = "usage: vantrel-visa [--simulate] [--baud N] [--timeo
                            "  match EXPR NAME...     the names that the resource expression accepts\n"
                            "  query RESOURCE TEXT    send TEXT and a line feed, print the reply as read\n"
                            "  write RESOURCE TEXT    send TEXT and a line feed\n"
-                           "defaults: --baud 38400 --timeout 2000\n";
+                           "defaults: --baud 38400 --timeout 2000\n"
+                           "vantrel-visa --help | --version: this text, or the name and version\n";
 
 ShellOptions parseShellOptions(const std::vector<std::string>& arguments)
 {

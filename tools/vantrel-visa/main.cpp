@@ -3,6 +3,7 @@
 #include "VisaShell.h"
 
 #include "sim/SimulatedResourceManager.h"
+#include "version/Version.h"
 #include "visa/Error.h"
 #include "visa/ResourceManagers.h"
 
@@ -37,6 +38,10 @@ int main(int argc, char* argv[])
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     if (!arguments.empty() && (arguments.front() == "--help" || arguments.front() == "-h")) {
         std::cout << tools::kUsage;
+        return 0;
+    }
+    if (!arguments.empty() && arguments.front() == "--version") {
+        std::cout << "vantrel-visa " << version::kText << '\n';
         return 0;
     }
     try {
