@@ -105,6 +105,8 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     releaseHeldMessages();
     application.setWindowIcon(forms::programIcon());
+    // Lets a Wayland desktop match the window with the installed menu entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vantrel.Vantrel"));
     application.setFont(forms::windowFont()); // message boxes too
 
     forms::MessageBoxDialogs dialogs;
