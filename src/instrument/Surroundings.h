@@ -2,6 +2,7 @@
 
 #include "visa/ResourceManager.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -26,12 +27,28 @@ public:
     virtual void showAlarm(const std::string& text, std::uint32_t backgroundBgr) = 0;
 };
 
+// Hears the instrument traffic as it happens, for a recording of the run.
+// Every call comes on the thread that talks to the instrument and must
+// return quickly.
+class TrafficObserver {
+public:
+    virtual ~TrafficObserver() = default;
+    virtual void sessionOpened(const std::string& resource, const std::string& identity) = 0;
+    virtual void sessionClosed() = 0;
+    // A command that asks nothing back, as sent without its line end.
+    virtual void commandSent(const std::string& command) = 0;
+    // The three fields of a current reading as the instrument sent them, trimmed.
+    virtual void currentsRead(const std::array<std::string, 3>& fields) = 0;
+    virtual void readingFailed(const std::string& reason) = 0;
+};
+
 // What IOClass needs from the program around it. The app wires the real
 // resource managers and Qt message boxes; tests wire recorders.
 struct Surroundings {
     visa::ResourceManagerFactory resourceManagers;
     Dialogs* dialogs = nullptr;
     AlarmDisplay* alarm = nullptr;
+    TrafficObserver* traffic = nullptr; // may stay unset
     // Ends the whole program at once. In the app it does not return.
     std::function<void()> endProgram;
 };

@@ -31,6 +31,7 @@ MainForm::MainForm(instrument::Surroundings surroundings, ResourceMode mode, QWi
     m_ui.build(*this);
     setWindowTitle(mode == ResourceMode::Simulation ? kCaption + kSimulationSuffix : kCaption);
     connectHandlers();
+    addRecordingActions();
 }
 
 void MainForm::connectHandlers()
@@ -71,6 +72,7 @@ bool MainForm::Form_Load()
 
     instrument::Surroundings forInstrument = m_surroundings;
     forInstrument.alarm = this;
+    forInstrument.traffic = &m_recorder;
     // When the instrument object gives up (no resource manager) it ends the
     // program; note it, so the window never shows even if the end returns.
     forInstrument.endProgram = [this] { endProgram(); };
@@ -125,6 +127,7 @@ void MainForm::showAlarm(const std::string& text, std::uint32_t backgroundBgr)
     m_ui.textalm->setText(QString::fromStdString(text));
     forms::setBackColor(*m_ui.textalm, backgroundBgr);
     m_ui.textalm->setVisible(true);
+    m_recorder.alarmShown(text);
 }
 
 void MainForm::VISAResorceCombo_DropDown()
@@ -187,6 +190,7 @@ void MainForm::shutDown()
             // A session that fails to close must not keep the program alive.
         }
     }
+    stopRecording();
     endProgram();
 }
 
