@@ -48,9 +48,9 @@ struct Surroundings {
     visa::ResourceManagerFactory resourceManagers;
     Dialogs* dialogs = nullptr;
     AlarmDisplay* alarm = nullptr;
-    TrafficObserver* traffic = nullptr; // may stay unset
     // Ends the whole program at once. In the app it does not return.
     std::function<void()> endProgram;
+    TrafficObserver* traffic = nullptr; // may stay unset
 };
 
 } // namespace instrument
