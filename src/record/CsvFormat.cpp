@@ -21,10 +21,16 @@ std::string dateTimeText(const std::tm& parts)
 std::string row(std::chrono::milliseconds elapsed, WallClock time, const std::array<std::string, 3>& fields,
                 std::string_view event)
 {
-    std::string line = elapsedText(elapsed) + "," + utcText(time);
-    for (const std::string& field : fields)
-        line += "," + csvField(field);
-    line += "," + csvField(event) + "\n";
+    std::string line = elapsedText(elapsed);
+    line += ',';
+    line += utcText(time);
+    for (const std::string& field : fields) {
+        line += ',';
+        line += csvField(field);
+    }
+    line += ',';
+    line += csvField(event);
+    line += '\n';
     return line;
 }
 
