@@ -80,6 +80,7 @@ void Recorder::alarmReleased()
 void Recorder::sessionOpened(const std::string& resource, const std::string& identity)
 {
     m_session = OpenSession{resource, identity, {}};
+    m_alarmRaised = false; // an alarm left at a close is not this session's
     if (!m_file)
         return;
     writeSessionComments();
