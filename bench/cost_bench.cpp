@@ -6,6 +6,7 @@
 #include "Timing.h"
 
 #include "instrument/IOClass.h"
+#include "record/Recorder.h"
 #include "scope/SampleBuffer.h"
 #include "scope/WavePic.h"
 
@@ -15,6 +16,7 @@
 #include <QImage>
 #include <QLineSeries>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QValueAxis>
 #include <QWindow>
 
@@ -27,6 +29,7 @@ namespace {
 
 constexpr std::int32_t kSamples = 100; // samples per sweep, as the window keeps them
 constexpr double kOwnCostLimitUs = 500;
+constexpr double kRecordedRowLimitUs = 50;
 
 // A serial session whose instrument answers at once: the identity to IDN?,
 // one fixed current reading to everything else.
@@ -222,6 +225,16 @@ bench::Spread chartRedraws(QSize size)
     return bench::timeEach(500, redraw, [&] { acquired.add(); });
 }
 
+// One current reading recorded: the row formatted and written to a real file.
+bench::Spread recordedRows()
+{
+    QTemporaryDir dir;
+    record::Recorder recorder([](const std::string& failure) { throw std::runtime_error(failure); });
+    recorder.start(dir.filePath(QStringLiteral("rows.csv")).toStdString(), record::RecordingFile::Existing::Replace);
+    const std::array<std::string, 3> fields{"125.012", "CH2 OCP", "OVER"};
+    return bench::timeInBatches(50, 200, [&] { recorder.currentsRead(fields); });
+}
+
 std::string spreadText(const bench::Spread& spread)
 {
     return "median " + bench::figureText(spread.median) + ", p95 " + bench::figureText(spread.p95);
@@ -255,6 +268,7 @@ int main(int argc, char** argv)
             throw std::runtime_error("the window was never exposed");
         const bench::Spread rollPainted = redraws(picture, 1, true);
         const bench::Spread charts = chartRedraws(area);
+        const bench::Spread recorded = recordedRows();
 
         printSpread("2 parse: GetCurrentCHArray on a fixed reply", parse);
         printSpread("2 store: one sample into SampleBuffer", store);
@@ -266,6 +280,9 @@ int main(int argc, char** argv)
             bench::print({std::string("2 own cost per sample: parse + store + redraw (") + mode + "), sum of medians",
                           parse.median + store.median + redraw.median, "µs", kOwnCostLimitUs, "", below});
         }
+        bench::print(
+            {"2 one recorded row: a reading formatted and written to its file (" + spreadText(recorded) + " µs)",
+             recorded.median, "µs", kRecordedRowLimitUs, "", below});
         printSpread("5 Qt Charts reference: 3 QLineSeries x 100 points, " + size, charts);
         bench::print(
             {"5 Qt Charts redraw / our roll redraw (medians; ratio)", charts.median / roll.median, "x", {}, {}, {}});

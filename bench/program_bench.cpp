@@ -2,6 +2,7 @@
 // simulated DC source. One measurement per run, chosen by the first argument:
 //
 //   rate inprocess|pty|tcp SECONDS   samples per second at "Special"
+//   rate pty-recording SECONDS       the same over the pty without and with a recording
 //   idle paused|closed|about SECONDS CPU share of the program at rest
 //   memory MINUTES                   peak resident memory after that many
 //                                    minutes' worth of samples at "Special"
@@ -71,10 +72,13 @@ struct Rate {
     double cpuMicrosecondsPerSample = 0; // the program's own CPU time, this process
 };
 
-Rate measureRate(panel::ResourceMode mode, const QString& resource, double measureSeconds)
+// With a recording file, the window records the whole session into it.
+Rate measureRate(panel::ResourceMode mode, const QString& resource, double measureSeconds, const QString& recordTo = {})
 {
     auto tally = std::make_shared<bench::LinkTally>();
     bench::ProgramWindow program(mode, tally);
+    if (!recordTo.isEmpty() && !program.window().startRecording(recordTo, record::RecordingFile::Existing::Replace))
+        throw std::runtime_error("cannot record to " + recordTo.toStdString());
     program.open(resource);
     program.clickOutput();
     program.chooseSpeed(QStringLiteral("Special"));
@@ -192,6 +196,21 @@ int rate(const std::string& link, double measureSeconds)
                       {},
                       {},
                       {}});
+        return 0;
+    }
+    if (link == "pty-recording") {
+        QTemporaryDir dir;
+        const std::string linkPath = dir.filePath(QStringLiteral("orvane")).toStdString();
+        sim::testing::Simulator simulator({"--pty", linkPath});
+        simulatorReadyLine(simulator);
+        const QString resource = QString::fromStdString("ASRL" + linkPath + "::INSTR");
+        const Rate plain = measureRate(panel::ResourceMode::Hardware, resource, measureSeconds);
+        const Rate recording = measureRate(panel::ResourceMode::Hardware, resource, measureSeconds,
+                                           dir.filePath(QStringLiteral("run.csv")));
+        bench::print({"1d samples/s at Special, vantrel-sim --pty, recording every row to CSV",
+                      recording.samplesPerSecond, "samples/s", plain.samplesPerSecond,
+                      "the rate without recording, measured right before",
+                      bench::Target{bench::Target::Kind::AtLeastShare, 0.95}});
         return 0;
     }
     if (link == "tcp") {

@@ -30,6 +30,7 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 echo "Measuring (program output in $log):" >&2
 measure vantrel-bench-program rate inprocess 3
 measure vantrel-bench-program rate pty 5
+measure vantrel-bench-program rate pty-recording 5
 measure vantrel-bench-program rate tcp 3
 measure vantrel-bench-cost
 for state in paused closed about; do

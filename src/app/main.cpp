@@ -12,16 +12,19 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace {
 
-constexpr const char* kUsage = "usage: vantrel [--simulate]\n"
-                               "  --simulate  run on simulated instruments (a serial and a GPIB DC source)\n"
-                               "              instead of the VISA resource managers\n"
-                               "  --version   print the program's name and version\n";
+constexpr const char* kUsage = "usage: vantrel [--simulate] [--record FILE]\n"
+                               "  --simulate     run on simulated instruments (a serial and a GPIB DC source)\n"
+                               "                 instead of the VISA resource managers\n"
+                               "  --record FILE  record every reading and event to FILE (CSV) from the start;\n"
+                               "                 an existing FILE is never replaced\n"
+                               "  --version      print the program's name and version\n";
 
 constexpr const char* kNoDisplay =
     "vantrel: no display can be opened; to run without a desktop use: xvfb-run -a build/vantrel --simulate\n";
@@ -30,6 +33,7 @@ struct Options {
     bool simulate = false;
     bool help = false;
     bool version = false;
+    std::optional<std::string> recordFile;
 };
 
 std::optional<Options> parseOptions(int argc, char** argv)
@@ -39,6 +43,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
         const std::string_view arg = argv[i];
         if (arg == "--simulate")
             options.simulate = true;
+        else if (arg == "--record" && i + 1 < argc)
+            options.recordFile = argv[++i];
         else if (arg == "--help" || arg == "-h")
             options.help = true;
         else if (arg == "--version")
@@ -96,6 +102,11 @@ int main(int argc, char** argv)
         std::printf("vantrel %s\n", version::kText);
         return 0;
     }
+    if (options->recordFile && std::filesystem::exists(*options->recordFile)) {
+        std::fprintf(stderr, "vantrel: %s exists already; choose a new file to record to\n",
+                     options->recordFile->c_str());
+        return 2;
+    }
     if (!environmentNamesADisplay()) {
         std::fputs(kNoDisplay, stderr);
         return EXIT_FAILURE;
@@ -128,5 +139,8 @@ int main(int argc, char** argv)
                      &panel::MainForm::end_program_Click);
     window.show();
     started = true;
+    // A file made meanwhile is refused as well: the recording never replaces one.
+    if (options->recordFile)
+        window.startRecording(QString::fromStdString(*options->recordFile), record::RecordingFile::Existing::Refuse);
     return application.exec();
 }

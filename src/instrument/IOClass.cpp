@@ -95,11 +95,19 @@ bool IOClass::runReported(const std::function<void()>& step)
         step();
         return true;
     } catch (const std::exception& failure) {
+        noteFailure(failure.what());
         reportFailure(failure.what());
     } catch (...) {
+        noteFailure("An unexpected failure occurred while talking to the instrument.");
         reportFailure("An unexpected failure occurred while talking to the instrument.");
     }
     return false;
+}
+
+void IOClass::noteFailure(const std::string& description)
+{
+    if (m_firstFailure.empty())
+        m_firstFailure = description;
 }
 
 visa::Session& IOClass::session() const
@@ -163,8 +171,11 @@ bool IOClass::VISAOpen()
         return false;
 
     m_bVisaOpened = true;
-    if (!GetID().empty())
+    if (const std::string identity = GetID(); !identity.empty()) {
+        if (m_surroundings.traffic)
+            m_surroundings.traffic->sessionOpened(m_strResource, trimmedField(identity));
         return true;
+    }
 
     // A failed transfer inside GetID has been reported there already, which cleared the
     // flag; a box still due here means the instrument answered, but with nothing.
@@ -210,6 +221,8 @@ void IOClass::SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::
 
 void IOClass::VISAClose()
 {
+    if (m_bVisaOpened && m_surroundings.traffic)
+        m_surroundings.traffic->sessionClosed();
     // Cleared first: a session whose close failed is gone all the same, and
     // a later close must not act on it again.
     if (std::exchange(m_bVisaOpened, false))
@@ -218,7 +231,9 @@ void IOClass::VISAClose()
 
 std::string IOClass::SetString(const std::string& str)
 {
-    runReported([&] { m_vss = session().writeString(str + "\n"); });
+    const bool sent = runReported([&] { m_vss = session().writeString(str + "\n"); });
+    if (sent && m_surroundings.traffic && str.find('?') == std::string::npos)
+        m_surroundings.traffic->commandSent(str);
     return {};
 }
 
@@ -385,11 +400,13 @@ double IOClass::GetCurrent(std::int32_t lChindx)
 
 Readback IOClass::readThreeFields(const std::string& query, bool watchAlarms)
 {
+    m_firstFailure.clear();
     SetString(query);
     const std::string reply = GetString();
     std::array<double, 3> values{};
+    std::vector<std::string> fields;
     const bool complete = runReported([&] {
-        const std::vector<std::string> fields = splitReplyFields(reply);
+        fields = splitReplyFields(reply);
         for (std::size_t channel = 0; channel < values.size(); ++channel) {
             if (channel >= fields.size())
                 failConversion(reply.empty()
@@ -407,6 +424,14 @@ Readback IOClass::readThreeFields(const std::string& query, bool watchAlarms)
                 showOcpAlarm(field);
         }
     });
+    // Only the current readings (the ones watched for alarms) go to the traffic observer.
+    if (watchAlarms && m_surroundings.traffic) {
+        if (complete)
+            m_surroundings.traffic->currentsRead(
+                {trimmedField(fields[0]), trimmedField(fields[1]), trimmedField(fields[2])});
+        else
+            m_surroundings.traffic->readingFailed(m_firstFailure);
+    }
     if (!complete)
         return std::nullopt;
     return values;

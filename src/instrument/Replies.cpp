@@ -71,13 +71,20 @@ std::vector<std::string> splitReplyFields(const std::string& reply)
     return fields;
 }
 
-std::optional<bool> parseTruthValue(const std::string& reply)
+std::string trimmedField(const std::string& field)
 {
     constexpr const char* kBlank = " \t\r\n";
-    const std::size_t first = reply.find_first_not_of(kBlank);
+    const std::size_t first = field.find_first_not_of(kBlank);
     if (first == std::string::npos)
+        return {};
+    return field.substr(first, field.find_last_not_of(kBlank) - first + 1);
+}
+
+std::optional<bool> parseTruthValue(const std::string& reply)
+{
+    const std::string text = trimmedField(reply);
+    if (text.empty())
         return std::nullopt;
-    const std::string text = reply.substr(first, reply.find_last_not_of(kBlank) - first + 1);
 
     const std::string word = lowerCase(text);
     if (word == "true")

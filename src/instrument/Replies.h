@@ -16,6 +16,9 @@ std::vector<std::string> splitReplyFields(const std::string& reply);
 // false in any letter case. Anything else gives nothing.
 std::optional<bool> parseTruthValue(const std::string& reply);
 
+// A reply or one of its fields without surrounding blanks, tabs and line ends.
+std::string trimmedField(const std::string& field);
+
 // An instrument text as it may appear inside an error message: the line end removed,
 // other control characters shown as \xNN so a garbled reply stays readable.
 std::string printableText(const std::string& reply);

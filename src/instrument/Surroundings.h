@@ -2,6 +2,7 @@
 
 #include "visa/ResourceManager.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,6 +32,21 @@ public:
     virtual void showAlarm(const std::string& text, std::uint32_t backgroundBgr) = 0;
 };
 
+// Hears the instrument traffic as it happens, for a recording of the run.
+// Every call comes on the thread the instrument object runs on (the UI
+// thread) and must return quickly.
+class TrafficObserver {
+public:
+    virtual ~TrafficObserver() = default;
+    virtual void sessionOpened(const std::string& resource, const std::string& identity) = 0;
+    virtual void sessionClosed() = 0;
+    // A command that asks nothing back, as sent without its line end.
+    virtual void commandSent(const std::string& command) = 0;
+    // The three fields of a current reading as the instrument sent them, trimmed.
+    virtual void currentsRead(const std::array<std::string, 3>& fields) = 0;
+    virtual void readingFailed(const std::string& reason) = 0;
+};
+
 // What IOClass needs from the program around it. The app wires the real
 // resource managers and Qt message boxes; tests wire recorders.
 struct Surroundings {
@@ -43,6 +59,7 @@ struct Surroundings {
     // asks it whether a call is in flight before it starts one from a timer.
     // Null when the calls run on the caller's thread (tests with fakes).
     std::shared_ptr<visa::IoThread> io;
+    TrafficObserver* traffic = nullptr; // may stay unset
 };
 
 } // namespace instrument

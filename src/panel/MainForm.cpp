@@ -36,6 +36,7 @@ MainForm::MainForm(instrument::Surroundings surroundings, ResourceMode mode, QWi
     connectHandlers();
     if (m_surroundings.io)
         connect(m_surroundings.io.get(), &visa::IoThread::longWait, this, &MainForm::showBusyPointer);
+    addRecordingActions();
 }
 
 void MainForm::connectHandlers()
@@ -79,6 +80,7 @@ bool MainForm::Form_Load()
 
     instrument::Surroundings forInstrument = m_surroundings;
     forInstrument.alarm = this;
+    forInstrument.traffic = &m_recorder;
     // When the instrument object gives up (no resource manager) it ends the
     // program; note it, so the window never shows even if the end returns.
     forInstrument.endProgram = [this] { endProgram(); };
@@ -133,6 +135,7 @@ void MainForm::showAlarm(const std::string& text, std::uint32_t backgroundBgr)
     m_ui.textalm->setText(QString::fromStdString(text));
     forms::setBackColor(*m_ui.textalm, backgroundBgr);
     m_ui.textalm->setVisible(true);
+    m_recorder.alarmShown(text);
 }
 
 void MainForm::VISAResorceCombo_DropDown()
@@ -231,6 +234,7 @@ void MainForm::shutDown()
             // A session that fails to close must not keep the program alive.
         }
     }
+    stopRecording();
     endProgram();
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "forms/MainFormLayout.h"
+#include "forms/SaveFileDialog.h"
 #include "forms/Timer.h"
 #include "forms/frmAbout.h"
 #include "instrument/IOClass.h"
 #include "instrument/Surroundings.h"
+#include "record/Recorder.h"
 #include "scope/AcquisitionLoop.h"
 #include "scope/SampleBuffer.h"
 
@@ -53,6 +55,15 @@ public:
 
     const scope::AcquisitionLoop& acquisition() const { return m_acquisition; }
 
+    // Recording (File > Record...) and the picture as a file (File > Save Picture...).
+    // Starts recording into path; on failure the user is told why and false is returned.
+    bool startRecording(const QString& path, record::RecordingFile::Existing existing);
+    bool isRecording() const { return m_recorder.isRecording(); }
+    // Where File > Record... and Save Picture... ask for a file; the desktop's dialog by default.
+    void setSaveFileDialog(forms::SaveFileDialog& dialog) { m_saveFileDialog = &dialog; }
+    QAction* recordAction() const { return m_Record; }
+    QAction* savePictureAction() const { return m_SavePicture; }
+
 public slots:
     void end_program_Click();
     void Ver_Click();
@@ -72,6 +83,9 @@ public slots:
     void Timer1_Timer();
     void Timer2_Timer();
     void Timer3_Timer();
+    // File menu: recording and the picture.
+    void Record_Click();
+    void SavePicture_Click();
 
 protected:
     // Unload event: closing the window by any means.
@@ -103,6 +117,15 @@ private:
     void restoreVoltage(int index);
     bool sessionIndicatedOpen() const;
 
+    void addRecordingActions();
+    void stopRecording();
+    void recordingFailed(const QString& message);
+    // Reports a failed recording once the current handler has returned: a write
+    // fails deep inside a reading, where no message box may open.
+    record::Recorder::FailureHandler recordingFailureHandler();
+    // The Record item's text and the caption's recording note follow the state.
+    void showRecordingState();
+
     // Closes the session and ends the program; runs once. During an
     // instrument call it runs the moment that call returns.
     void shutDown();
@@ -124,6 +147,14 @@ private:
     bool m_bProgramEnded = false;
     bool m_bShutDownPending = false;
     bool m_bPollDeferred = false;
+
+    record::Recorder m_recorder{recordingFailureHandler()};
+    forms::DesktopSaveFileDialog m_desktopSaveFileDialog;
+    forms::SaveFileDialog* m_saveFileDialog = &m_desktopSaveFileDialog;
+    QAction* m_Record = nullptr;
+    QAction* m_SavePicture = nullptr;
+    QString m_captionWithoutRecording;
+    QString m_recordingPath;
 };
 
 } // namespace panel

@@ -54,10 +54,12 @@ void MainForm::MesCommand_Click()
     if (!m_bMeasuring) {
         m_bMeasuring = true;
         forms::setBackColor(*m_ui.picMesCommand, forms::kLampOn);
+        m_recorder.event("measuring started");
         m_acquisition.resume();
     } else {
         m_bMeasuring = false;
         forms::setBackColor(*m_ui.picMesCommand, forms::kLampOff);
+        m_recorder.event("measuring stopped");
     }
 }
 

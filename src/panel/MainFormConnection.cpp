@@ -48,6 +48,7 @@ void MainForm::openSession()
     m_ui.frmFunction->setEnabled(true);
 
     ShowInstrumentState();
+    m_recorder.rangeShown(m_ui.chkRang->isChecked() ? "200 mA" : "10 mA");
     AcquireLoop();
 }
 

@@ -16,6 +16,7 @@ void MainForm::cmdOutput_Click()
         m_IO->OCP = false;
         m_Timer1.setEnabled(false);
         m_Timer2.setEnabled(false);
+        m_recorder.alarmReleased();
         // Only an instrument that confirms the output is off ends the alarm's
         // look; otherwise the lamp stays as the blink left it and the text stays.
         if (!m_IO->GetOutput()) {

@@ -1,0 +1,119 @@
+// Recording the run to a CSV file and saving the scope picture as a PNG.
+#include "panel/MainForm.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QStandardPaths>
+
+namespace panel {
+
+namespace {
+
+const QString kRecordText = QStringLiteral("&Record...");
+const QString kStopRecordingText = QStringLiteral("Stop &Recording");
+const QString kRecordingNote = QStringLiteral(" - recording %1");
+
+// vantrel-YYYYMMDD-HHMMSS.<extension> in the user's documents folder.
+QString suggestedPath(const QString& extension)
+{
+    const QString name = QStringLiteral("vantrel-%1.%2")
+                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")), extension);
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name);
+}
+
+} // namespace
+
+void MainForm::addRecordingActions()
+{
+    m_captionWithoutRecording = windowTitle();
+    m_Record = new QAction(kRecordText, this);
+    m_SavePicture = new QAction(QStringLiteral("Save &Picture..."), this);
+    // Beside the existing items, with Exit kept last.
+    m_ui.file->insertAction(m_ui.end_program, m_Record);
+    m_ui.file->insertAction(m_ui.end_program, m_SavePicture);
+    m_ui.file->insertSeparator(m_ui.end_program);
+    connect(m_Record, &QAction::triggered, this, &MainForm::Record_Click);
+    connect(m_SavePicture, &QAction::triggered, this, &MainForm::SavePicture_Click);
+}
+
+void MainForm::Record_Click()
+{
+    if (m_recorder.isRecording()) {
+        stopRecording();
+        return;
+    }
+    const QString path = m_saveFileDialog->askSavePath(this, QStringLiteral("Record"), suggestedPath("csv"),
+                                                       QStringLiteral("CSV files (*.csv);;All files (*)"));
+    // The dialog has asked before replacing a file.
+    if (!path.isEmpty())
+        startRecording(path, record::RecordingFile::Existing::Replace);
+}
+
+bool MainForm::startRecording(const QString& path, record::RecordingFile::Existing existing)
+{
+    try {
+        m_recorder.start(path.toStdString(), existing);
+        m_recordingPath = path;
+    } catch (const std::exception& failure) {
+        recordingFailed(QString::fromStdString(failure.what()));
+        return false;
+    }
+    // The preamble went to the file through the recorder; a failure there has stopped it already.
+    showRecordingState();
+    return m_recorder.isRecording();
+}
+
+void MainForm::stopRecording()
+{
+    m_recorder.stop();
+    showRecordingState();
+}
+
+record::Recorder::FailureHandler MainForm::recordingFailureHandler()
+{
+    return [this](const std::string& message) {
+        QMetaObject::invokeMethod(
+            this, [this, text = QString::fromStdString(message)] { recordingFailed(text); }, Qt::QueuedConnection);
+    };
+}
+
+void MainForm::recordingFailed(const QString& message)
+{
+    showRecordingState();
+    if (m_surroundings.dialogs)
+        m_surroundings.dialogs->showMessage(
+            "Recording stopped",
+            (message + QStringLiteral(" Measuring goes on; choose File > Record... to record to another file."))
+                .toStdString(),
+            instrument::MessageIcon::Exclamation);
+}
+
+void MainForm::showRecordingState()
+{
+    const bool recording = m_recorder.isRecording();
+    m_Record->setText(recording ? kStopRecordingText : kRecordText);
+    setWindowTitle(recording ? m_captionWithoutRecording + kRecordingNote.arg(QFileInfo(m_recordingPath).fileName())
+                             : m_captionWithoutRecording);
+}
+
+void MainForm::SavePicture_Click()
+{
+    const QString path = m_saveFileDialog->askSavePath(this, QStringLiteral("Save Picture"), suggestedPath("png"),
+                                                       QStringLiteral("PNG images (*.png)"));
+    if (path.isEmpty())
+        return;
+    // The picture as shown: its image with the labels and time base placed on it.
+    QImageWriter writer(path, "png");
+    if (writer.write(m_ui.WavePic->grab().toImage()))
+        return;
+    if (m_surroundings.dialogs)
+        m_surroundings.dialogs->showMessage("Save Picture",
+                                            "The picture could not be saved to " + path.toStdString() + ": "
+                                                + writer.errorString().toStdString()
+                                                + ". Choose a folder you may write to.",
+                                            instrument::MessageIcon::Exclamation);
+}
+
+} // namespace panel

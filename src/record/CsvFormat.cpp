@@ -1,0 +1,97 @@
+#include "record/CsvFormat.h"
+
+#include <ctime>
+
+namespace record {
+
+namespace {
+
+std::string twoDigits(int value)
+{
+    return {static_cast<char>('0' + value / 10 % 10), static_cast<char>('0' + value % 10)};
+}
+
+// "YYYY-MM-DDTHH:MM:SS" of broken-down time, without the locale's help.
+std::string dateTimeText(const std::tm& parts)
+{
+    return std::to_string(parts.tm_year + 1900) + "-" + twoDigits(parts.tm_mon + 1) + "-" + twoDigits(parts.tm_mday)
+           + "T" + twoDigits(parts.tm_hour) + ":" + twoDigits(parts.tm_min) + ":" + twoDigits(parts.tm_sec);
+}
+
+std::string row(std::chrono::milliseconds elapsed, WallClock time, const std::array<std::string, 3>& fields,
+                std::string_view event)
+{
+    std::string line = elapsedText(elapsed);
+    line += ',';
+    line += utcText(time);
+    for (const std::string& field : fields) {
+        line += ',';
+        line += csvField(field);
+    }
+    line += ',';
+    line += csvField(event);
+    line += '\n';
+    return line;
+}
+
+} // namespace
+
+std::string csvField(std::string_view text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos)
+        return std::string(text);
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string elapsedText(std::chrono::milliseconds elapsed)
+{
+    const long long ms = elapsed.count() < 0 ? 0 : elapsed.count();
+    const std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+    return std::to_string(ms / 1000) + "." + fraction;
+}
+
+std::string utcText(WallClock time)
+{
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    return dateTimeText(parts) + "." + std::to_string(1000 + ms % 1000).substr(1) + "Z";
+}
+
+std::string localTextWithOffset(WallClock time)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm parts{};
+    localtime_r(&seconds, &parts);
+    const long offsetMinutes = parts.tm_gmtoff / 60;
+    const long magnitude = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    return dateTimeText(parts) + (offsetMinutes < 0 ? "-" : "+") + twoDigits(static_cast<int>(magnitude / 60)) + ":"
+           + twoDigits(static_cast<int>(magnitude % 60));
+}
+
+std::string readingLine(std::chrono::milliseconds elapsed, WallClock time, const std::array<std::string, 3>& fields)
+{
+    return row(elapsed, time, fields, {});
+}
+
+std::string eventLine(std::chrono::milliseconds elapsed, WallClock time, std::string_view event)
+{
+    return row(elapsed, time, {}, event);
+}
+
+std::string commentLine(std::string_view text)
+{
+    std::string line = "# ";
+    for (const char c : text)
+        line += (c == '\r' || c == '\n') ? ' ' : c;
+    return line + "\n";
+}
+
+} // namespace record

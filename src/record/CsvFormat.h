@@ -1,0 +1,35 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace record {
+
+// The text of a recording: CSV after RFC 4180, UTF-8, "." as the decimal
+// point whatever the locale, LF line ends. Comment lines start with "# ".
+// Every function returns whole lines, line end included.
+
+inline constexpr std::string_view kHeaderLine = "elapsed_s,time,ch1_mA,ch2_mA,ch3_mA,event\n";
+
+using WallClock = std::chrono::system_clock::time_point;
+
+// One field, quoted when it holds a comma, a double quote or a line end.
+std::string csvField(std::string_view text);
+
+// Seconds with millisecond resolution: "12.345".
+std::string elapsedText(std::chrono::milliseconds elapsed);
+
+// ISO 8601 in UTC with milliseconds: "2026-12-07T01:10:23.123Z".
+std::string utcText(WallClock time);
+
+// ISO 8601 in local time with its UTC offset: "2026-12-07T02:10:23+01:00".
+std::string localTextWithOffset(WallClock time);
+
+std::string readingLine(std::chrono::milliseconds elapsed, WallClock time, const std::array<std::string, 3>& fields);
+std::string eventLine(std::chrono::milliseconds elapsed, WallClock time, std::string_view event);
+// "# " and the text, its line ends replaced so the comment stays one line.
+std::string commentLine(std::string_view text);
+
+} // namespace record
