@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <stdexcept>
-#include <utility>
 
 namespace instrument {
 
@@ -223,10 +222,10 @@ void IOClass::VISAClose()
 {
     if (m_bVisaOpened && m_surroundings.traffic)
         m_surroundings.traffic->sessionClosed();
-    // Cleared first: a session whose close failed is gone all the same, and
-    // a later close must not act on it again.
-    if (std::exchange(m_bVisaOpened, false))
+    // A failed close leaves the flag as it was, so the close can be tried again.
+    if (m_bVisaOpened)
         session().close();
+    m_bVisaOpened = false;
 }
 
 std::string IOClass::SetString(const std::string& str)
