@@ -42,7 +42,7 @@ Options:
                       each reply, bytes exactly, non-printables escaped as
                       \n \r \t \\ \xNN; flushed per line
   --load CH=OHMS      load resistance of channel CH (1..3); defaults
-                      CH1 50, CH2 200, CH3 300 ohm
+                      CH1 40, CH2 200, CH3 300 ohm
   --ocp CH=MILLIAMPS  over-current limit of channel CH; above it the output
                       goes off and the channel reads "CH<n> OCP" until the next
                       OUTPut command; a channel without --ocp never trips
