@@ -2,12 +2,13 @@
 # Runs the suite against each fault in scripts/mutants.txt, one at a time, and
 # says which the suite catches. Each fault is a sed expression applied to one
 # source file in place; the file is put back byte for byte afterwards (also
-# on Ctrl-C). Builds into its own plain Debug folder, build-mutants/.
+# on Ctrl-C). Builds into its own plain Debug folder, build-mutants/ (or
+# VANTREL_MUTANTS_BUILD_DIR).
 # Not part of the test command: it builds and tests once per fault.
 # Usage: scripts/mutants.sh [ID...]
 set -uo pipefail
 cd "$(dirname "$0")/.."
-build_dir=build-mutants
+build_dir=${VANTREL_MUTANTS_BUILD_DIR:-build-mutants}
 # Tests that start processes or wait on the simulator run after the rest,
 # so a fault the quick tests catch costs little.
 slow_tests='WindowOverSimulator|FailedOpen|ResourceHygiene|VantrelSim|VantrelStart|CommittedInput'
