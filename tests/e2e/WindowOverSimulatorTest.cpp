@@ -305,29 +305,4 @@ TEST_F(WindowOverSimulatorTest, ALanInstrumentHangingUpMidRunShowsOneBoxAndClose
     expectClosedPanel();
 }
 
-TEST_F(WindowOverSimulatorTest, AnOverCurrentOnEveryChannelIsReleasedEveryTime)
-{
-    startSimulator({"--ocp", "1=50", "--ocp", "2=10", "--ocp", "3=5"});
-    startProgram();
-    openOnSimulator();
-    for (int round = 0; round < 2; ++round) {
-        click(ui().cmdOutput);
-        ASSERT_TRUE(waitUntil([&] { return ui().textalm->isVisible(); }));
-        // The last channel's report stays, as received, with its line end.
-        EXPECT_EQ(ui().textalm->text().toStdString(), "CH3 OCP\n Release OCP mode by Output on/off key");
-        EXPECT_EQ(colourOf(ui().textalm), 0x00FFFFC0u);
-        click(ui().cmdOutput);
-        EXPECT_FALSE(window->Timer1().isEnabled() || window->Timer2().isEnabled());
-        EXPECT_FALSE(ui().textalm->isVisible());
-        ASSERT_TRUE(waitForReadings());
-    }
-    // With measuring stopped, the over-current poll finds the trip instead.
-    click(ui().MesCommand);
-    click(ui().cmdOutput);
-    ASSERT_TRUE(waitUntil([&] { return ui().textalm->isVisible(); }, 2000));
-    click(ui().cmdOutput);
-    EXPECT_FALSE(window->Timer1().isEnabled() || window->Timer2().isEnabled() || window->Timer3().isEnabled());
-    EXPECT_TRUE(dialogs.shown.empty());
-}
-
 } // namespace

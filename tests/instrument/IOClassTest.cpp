@@ -1,7 +1,6 @@
 // The instrument object against the scripted instrument: the command bytes,
 // the reply parsing with its alarms, opening and closing, and the rule that
 // only the first failure is shown.
-#include "instrument/NumberText.h"
 #include "instrument/StringConverter.h"
 #include "support/FakeInstrument.h"
 
@@ -200,15 +199,6 @@ TEST(IOClassStart, TakesTheGlobalManagerFirstThenTheBuiltInOne)
     EXPECT_TRUE(builtIn.dialogs.shown.empty());
 }
 
-TEST(IOClassStart, WithoutAnyManagerTellsTheUserAndEndsTheProgram)
-{
-    ScriptedIOClass rig(std::set<std::string>{});
-    ASSERT_EQ(rig.dialogs.shown.size(), 1u);
-    EXPECT_EQ(rig.dialogs.shown[0].title, "Error Occurred");
-    EXPECT_EQ(rig.dialogs.shown[0].icon, instrument::MessageIcon::Exclamation);
-    EXPECT_EQ(rig.programEnds, 1);
-}
-
 struct OpenCase {
     const char* name;
     std::int16_t type;
@@ -305,28 +295,6 @@ TEST(IOClassFailureReport, OnlyTheFirstFailurePerObjectIsShown)
     EXPECT_EQ(rig.dialogs.shown[0].icon, instrument::MessageIcon::None);
     EXPECT_FALSE(rig.io.bErrorFlag);
 }
-
-struct NumberCase {
-    const char* name;
-    double value;
-    const char* text;
-};
-
-class NumberText : public ::testing::TestWithParam<NumberCase> {};
-
-TEST_P(NumberText, WritesTheGeneralForm)
-{
-    EXPECT_EQ(instrument::numberText(GetParam().value), GetParam().text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Edges, NumberText,
-    ::testing::Values(NumberCase{"Half", 2.5, "2.5"}, NumberCase{"NegativeZero", -0.0, "0"},
-                      NumberCase{"TwoThirds", 2.0 / 3, "0.666666666666667"},
-                      NumberCase{"SmallExponent", 0.00001, "1E-05"}, NumberCase{"SmallPlain", 0.0001, "0.0001"},
-                      NumberCase{"LargeExponent", 1e15, "1E+15"}, NumberCase{"LargePlain", 1e15 - 1, "999999999999999"},
-                      NumberCase{"Sum", 0.1 + 0.2, "0.3"}, NumberCase{"RoundsUp", 9.9999999999999999e14, "1E+15"}),
-    caseName<NumberCase>);
 
 struct StrToDblCase {
     const char* name;

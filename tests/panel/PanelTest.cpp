@@ -142,23 +142,6 @@ TEST_F(PanelTest, CloseStopsMeasuringFirstAndClosesOnce)
     EXPECT_EQ(writesSince(closed), Writes{});
 }
 
-TEST_F(PanelTest, StopKeepsTheSweepPositionAndStartContinuesFromIt)
-{
-    start();
-    openSession();
-    ASSERT_TRUE(waitForSamples(0, 3));
-    stopMeasuring();
-    const std::int32_t position = window->m_lLastIndex;
-    const std::size_t stopped = mark();
-    QTest::qWait(120);
-    EXPECT_EQ(writesSince(stopped), Writes{});
-    script->answers["I?"] = "4.000,5.000,6.000\n";
-    click(ui().MesCommand);
-    ASSERT_TRUE(waitForSamples(stopped, 1));
-    EXPECT_EQ(window->m_dbCurData.at(1, position + 1), 4.0);
-    EXPECT_EQ(window->m_dbCurData.at(1, position), 1.0);
-}
-
 TEST_F(PanelTest, SpeedListSetsThePauseBeforeEachReading)
 {
     start();

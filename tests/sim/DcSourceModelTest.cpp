@@ -36,48 +36,6 @@ protected:
     double m_noise = 0.0;
 };
 
-const std::string kIdentityLine = "Quendel,Orvane DC Source,SIM0001,1.00\n";
-
-TEST_F(ModelTest, AnswersEveryCommandOfTheProtocol)
-{
-    auto model = makeModel();
-    play(model, {
-                    {"IDN?\n", kIdentityLine},
-                    {"OUTP?\n", "0\n"},
-                    {"RANG?\n", "1\n"},
-                    {"SAMP?\n", "0\n"},
-                    {"VSET?\n", "5.000,3.000,3.000\n"},
-                    {"I?\n", "0.000,0.000,0.000\n"},
-                    {"OUTPut 1\n", std::nullopt},
-                    {"OUTP?\n", "1\n"},
-                    {"I?\n", "125.000,15.000,10.000\n"},
-                    {"I1?\n", "125.000\n"},
-                    {"I2?\n", "15.000\n"},
-                    {"I3?\n", "10.000\n"},
-                    {"VSET1 2.5\n", std::nullopt},
-                    {"VSET3 0\n", std::nullopt},
-                    {"VSET2 0.333333333333333\n", std::nullopt},
-                    {"VSET?\n", "2.500,0.333,0.000\n"},
-                    {"VSET 1,2,3\n", std::nullopt},
-                    {"VSET?\n", "1.000,2.000,3.000\n"},
-                    {"VSET ,4.5,6.5\n", std::nullopt},
-                    {"VSET?\n", "1.000,4.500,6.500\n"},
-                    {"I?\n", "25.000,22.500,21.667\n"},
-                    {"RANGeset 0\n", std::nullopt},
-                    {"RANG?\n", "0\n"},
-                    {"SAMP 1\n", std::nullopt},
-                    {"SAMP?\n", "1\n"},
-                    {"OUTPut 0\n", std::nullopt},
-                    {"I?\n", "0.000,0.000,0.000\n"},
-                    {"OUTPut 1\n", std::nullopt},
-                    {"*RST\n", std::nullopt},
-                    {"OUTP?\n", "0\n"},
-                    {"RANG?\n", "1\n"},
-                    {"SAMP?\n", "0\n"},
-                    {"VSET?\n", "5.000,3.000,3.000\n"},
-                });
-}
-
 TEST_F(ModelTest, Ch1FullScaleFollowsTheRange)
 {
     struct Case {

@@ -28,15 +28,11 @@ struct InstrumentScript {
     std::map<std::string, std::string> failures; // step ("open", "write", ...) -> description
     std::vector<std::string> resources;          // what the search finds
     std::int16_t interfaceType = visa::kInterfaceSerial;
-    bool offersViews = true;
-    std::function<void(const std::string&)> onWrite; // before a written text takes effect
-    std::function<void()> onClose;
+    std::function<void()> onClose; // before a close takes effect
 
     void record(const std::string& entry)
     {
         const std::string step = entry.substr(0, entry.find(' '));
-        if (step == "write" && onWrite)
-            onWrite(entry.substr(6));
         if (step == "close" && onClose)
             onClose();
         log.push_back(entry);
@@ -91,8 +87,8 @@ public:
         m_script.record("read " + std::to_string(maxCount));
         return m_script.reply();
     }
-    visa::SerialView* serial() override { return m_script.offersViews ? this : nullptr; }
-    visa::GpibView* gpib() override { return m_script.offersViews ? this : nullptr; }
+    visa::SerialView* serial() override { return this; }
+    visa::GpibView* gpib() override { return this; }
 
     void setBaudRate(std::int32_t baud) override { m_script.record("baud " + std::to_string(baud)); }
     void setDataBits(std::int16_t bits) override { m_script.record("databits " + std::to_string(bits)); }

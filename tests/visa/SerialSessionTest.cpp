@@ -64,14 +64,6 @@ TEST_F(SerialSessionTest, SendsTheCommandBytesExactlyAndReadsUpToLineFeed)
     EXPECT_EQ(session->readString(255), "second\n");
 }
 
-TEST_F(SerialSessionTest, ReadStopsAtTheCountAndKeepsTheRest)
-{
-    auto session = openProgramSide();
-    pty.send(std::string(300, 'x') + "\n");
-    EXPECT_EQ(session->readString(255), std::string(255, 'x'));
-    EXPECT_EQ(session->readString(255), std::string(45, 'x') + "\n");
-}
-
 // A reply that came after its read gave up, or the rest of a reply longer
 // than one read, must not be taken for the answer to the next command.
 TEST_F(SerialSessionTest, ACommandDropsWhatArrivedBeforeIt)
