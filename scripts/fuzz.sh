@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer programs with clang into build-fuzz/ and runs each from
+# Builds the libFuzzer programs with clang into build-fuzz/ (or
+# VANTREL_FUZZ_BUILD_DIR, of type VANTREL_FUZZ_BUILD_TYPE) and runs each from
 # its committed inputs for SECONDS (default 20). New inputs go to a temporary
 # folder, so the committed corpus stays as it is; an input that fails a check
 # is kept in build-fuzz/findings/<program>/.
@@ -10,8 +11,9 @@ seconds=${1:-20}
 programs=("${@:2}")
 [[ ${#programs[@]} -gt 0 ]] || programs=(strtodbl readback voltage_entry resource_expression)
 build_dir=${VANTREL_FUZZ_BUILD_DIR:-build-fuzz}
+build_type=${VANTREL_FUZZ_BUILD_TYPE:-RelWithDebInfo}
 
-CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_FUZZ=ON >/dev/null
+CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" -DVANTREL_FUZZ=ON >/dev/null
 cmake --build "$build_dir" --target vantrel_fuzzers
 
 work=$(mktemp -d)

@@ -39,6 +39,13 @@ public:
     std::int32_t m_vss = 0;
     bool m_bVisaOpened = false;
 
+    // The window never calls GetAcMessage, SetAcMessage, GetCurrent, GetID,
+    // GetModel, GetFirmVersion, GetVersionHelper, GetString, Reset,
+    // SetValtageChar, SetValtageCHArray and GetVISAResType (and RengeChange,
+    // SetString and ChannelCommandGenHelper only from inside this class). They
+    // are kept on purpose: together they are the instrument object's whole
+    // command set, one operation per instrument command, as the instrument
+    // program offers it, and their bytes are checked by the tests.
     std::string ChannelCommandGenHelper(const std::string& strPrefMsgCommand, std::int32_t lChindx,
                                         const std::string& strSuf);
     bool GetAcMessage();

@@ -9,8 +9,8 @@ namespace {
 template <class Object>
 void disposeOn(IoThread& thread, std::unique_ptr<Object> object)
 {
-    auto shared = std::shared_ptr<Object>(std::move(object));
-    thread.dispose([shared]() mutable { shared.reset(); });
+    // The only owner is the job, so the object goes on the worker whenever it runs.
+    thread.dispose([shared = std::shared_ptr<Object>(std::move(object))]() mutable { shared.reset(); });
 }
 
 // A session opened on the I/O thread, with the views it offers there.

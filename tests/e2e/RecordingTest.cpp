@@ -1,15 +1,16 @@
 // The recording of a run end to end: the main window records to a CSV file
 // while it drives vantrel-sim on a pseudo-terminal; the simulator's transcript
 // is the truth the file is held against. Save Picture writes the scope picture.
-#include "WindowBench.h"
+#include "support/ProgramOverSimulator.h"
 
 #include <QImage>
 
 #include <signal.h>
 #include <sys/wait.h>
 
-namespace e2e {
 namespace {
+
+using namespace vtest;
 
 using Record = std::vector<std::string>;
 
@@ -60,7 +61,7 @@ std::string trimmed(std::string text)
 std::vector<std::string> transcriptTraffic(const std::string& transcript)
 {
     std::vector<std::string> traffic;
-    const std::vector<std::string> lines = transcriptLines(transcript);
+    const std::vector<std::string> lines = linesOf(transcript);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (!lines[i].starts_with("> ") || !lines[i].ends_with("\\n"))
             continue;
@@ -103,17 +104,17 @@ std::vector<std::string> events(const std::vector<Record>& records)
     return found;
 }
 
-class RecordingTest : public WindowBench {
+class RecordingTest : public ProgramOverSimulator {
 protected:
     void startRecordingWindow(const QString& file)
     {
-        startWindow();
+        startProgram();
         saveDialog.answer = file;
         window->setSaveFileDialog(saveDialog);
         window->recordAction()->trigger();
     }
     fs::path csvPath() const { return m_dir / "run.csv"; }
-    std::vector<Record> recorded() const { return csvRecords(sim::testing::fileText(csvPath())); }
+    std::vector<Record> recorded() const { return csvRecords(fileText(csvPath())); }
 
     AnsweringSaveDialog saveDialog;
 };
@@ -124,17 +125,17 @@ TEST_F(RecordingTest, EveryReadingAndCommandOfASessionIsRecordedInTheTranscripts
     startSimulator({"--ocp", "2=10", "--fault", "over:3"});
     startRecordingWindow(QString::fromStdString(csvPath().string()));
     EXPECT_TRUE(window->windowTitle().endsWith(" - recording run.csv")) << window->windowTitle().toStdString();
-    typeResourceAndOpen();
+    openOnSimulator();
     ASSERT_TRUE(waitForReadings());
     setVoltage(0, "2");
-    click(*ui().cmdOutput);
+    click(ui().cmdOutput);
     ASSERT_TRUE(waitUntil([&] { return ui().textalm->isVisible(); }));
-    click(*ui().cmdOutput); // releases the alarm
-    click(*ui().chkRang);
-    click(*ui().MesCommand);
-    click(*ui().MesCommand);
+    click(ui().cmdOutput); // releases the alarm
+    click(ui().chkRang);
+    click(ui().MesCommand);
+    click(ui().MesCommand);
     ASSERT_TRUE(waitForReadings());
-    click(*ui().cmdComopen);
+    click(ui().cmdComopen);
     window->recordAction()->trigger();
     EXPECT_FALSE(window->windowTitle().contains("recording"));
 
@@ -154,7 +155,7 @@ TEST_F(RecordingTest, EveryReadingAndCommandOfASessionIsRecordedInTheTranscripts
     std::vector<std::string> panelEvents = events(records);
     std::erase_if(panelEvents, [&](auto& e) { return std::ranges::find(expected, e) == expected.end(); });
     EXPECT_EQ(panelEvents, expected);
-    EXPECT_NE(sim::testing::fileText(csvPath()).find("# identity: Quendel,Orvane DC Source,SIM0001,1.00\n"),
+    EXPECT_NE(fileText(csvPath()).find("# identity: Quendel,Orvane DC Source,SIM0001,1.00\n"),
               std::string::npos);
 }
 
@@ -167,9 +168,9 @@ TEST_F(RecordingTest, AProgramKilledWhileRecordingLeavesAFileOfTheReadingsSoFar)
     if (const char* link = std::getenv(kVictimLink)) {
         m_link = link;
         startRecordingWindow(std::getenv("VANTREL_RECORDING_VICTIM_FILE"));
-        typeResourceAndOpen();
-        chooseSpecialSpeed();
-        idle(30s);
+        openOnSimulator();
+        chooseSpeed(0);
+        QTest::qWait(30000);
         return;
     }
     startSimulator();
@@ -185,11 +186,11 @@ TEST_F(RecordingTest, AProgramKilledWhileRecordingLeavesAFileOfTheReadingsSoFar)
     envp.push_back(nullptr);
     const pid_t victim = ::fork();
     if (victim == 0) {
-        ::execle("/proc/self/exe", "e2e_window_tests", "--gtest_filter=RecordingTest.AProgramKilled*", nullptr,
+        ::execle("/proc/self/exe", "e2e_tests", "--gtest_filter=RecordingTest.AProgramKilled*", nullptr,
                  envp.data());
         ::_exit(127);
     }
-    const bool readingsCame = waitUntil([&] { return readingsLogged() >= 30; }, 10s);
+    const bool readingsCame = waitUntil([&] { return readingsLogged() >= 30; }, 10000);
     ::kill(victim, SIGKILL);
     ::waitpid(victim, nullptr, 0);
     ASSERT_TRUE(readingsCame);
@@ -205,7 +206,7 @@ TEST_F(RecordingTest, AFailingWriteStopsTheRecordingWithOneMessageAndMeasuringGo
 {
     startSimulator();
     startRecordingWindow("/dev/full");
-    typeResourceAndOpen();
+    openOnSimulator();
     ASSERT_TRUE(waitForReadings(5));
     EXPECT_FALSE(window->isRecording());
     EXPECT_FALSE(window->windowTitle().contains("recording"));
@@ -219,7 +220,7 @@ TEST_F(RecordingTest, AReadingThatFailsIsARowWithTheReasonAndNoCurrents)
 {
     startSimulator();
     startRecordingWindow(QString::fromStdString(csvPath().string()));
-    typeResourceAndOpen();
+    openOnSimulator();
     ASSERT_TRUE(waitForReadings());
     m_simulator->signal(SIGSTOP); // the instrument falls silent mid-run
     const auto failedRow = [&] {
@@ -228,7 +229,7 @@ TEST_F(RecordingTest, AReadingThatFailsIsARowWithTheReasonAndNoCurrents)
                 return std::optional<Record>(row);
         return std::optional<Record>();
     };
-    ASSERT_TRUE(waitUntil([&] { return failedRow().has_value(); }, 8s));
+    ASSERT_TRUE(waitUntil([&] { return failedRow().has_value(); }, 8000));
     m_simulator->signal(SIGCONT);
     const Record row = *failedRow();
     EXPECT_EQ((Record{row[2], row[3], row[4]}), (Record{"", "", ""}));
@@ -238,10 +239,10 @@ TEST_F(RecordingTest, AReadingThatFailsIsARowWithTheReasonAndNoCurrents)
 TEST_F(RecordingTest, SavePictureWritesThePictureAsShown)
 {
     startSimulator();
-    startWindow();
-    typeResourceAndOpen();
+    startProgram();
+    openOnSimulator();
     ASSERT_TRUE(waitForReadings(5));
-    click(*ui().MesCommand); // a still picture
+    click(ui().MesCommand); // a still picture
     saveDialog.answer = QString::fromStdString((m_dir / "scope.png").string());
     window->setSaveFileDialog(saveDialog);
     window->savePictureAction()->trigger();
@@ -258,4 +259,3 @@ TEST_F(RecordingTest, SavePictureWritesThePictureAsShown)
 }
 
 } // namespace
-} // namespace e2e

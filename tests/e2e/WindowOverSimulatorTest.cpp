@@ -1,150 +1,199 @@
-// The vantrel program end to end: its main window, offscreen, driven through
-// its controls against vantrel-sim on a pseudo-terminal. The simulator's
-// transcript shows every byte the instrument received and sent, in order.
-#include "WindowBench.h"
+// The whole program: its main window wired as the vantrel executable wires
+// it, driven through its controls against vantrel-sim on a pseudo-terminal,
+// whose transcript shows every byte the instrument received and sent. First a
+// user's session, then the fault matrix: for every fault no crash, every wait
+// bounded, the window in the state it should show and one message box.
+#include "support/ProgramOverSimulator.h"
 
-#include <algorithm>
+#include <QSerialPort>
+#include <gtest/gtest.h>
 
-namespace e2e {
+#include <unistd.h>
+
+#include <fstream>
+
 namespace {
 
-const std::string kIdentity = "< Quendel,Orvane DC Source,SIM0001,1.00\\n";
-const std::string kAdvice = " Release OCP mode by Output on/off key";
+using namespace vtest;
 
-std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> parts)
+// Cases print as their names, so that test names stay the same from build to build.
+template <class Case>
+requires requires(const Case& c)
 {
-    std::vector<std::string> all;
-    for (const auto& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
+    c.name;
+}
+std::ostream& operator<<(std::ostream& out, const Case& c)
+{
+    return out << c.name;
 }
 
-// Identity, then the state the window shows, read in the window's order. A
-// check box that changes runs its handler at once, which sends the setting back.
-std::vector<std::string> openExchange(bool rangeSentBack, const std::string& voltages)
-{
-    std::vector<std::string> lines{"> IDN?\\n",  kIdentity, "> OUTP?\\n", "< 0\\n",
-                                   "> SAMP?\\n", "< 0\\n",  "> RANG?\\n", "< 1\\n"};
-    if (rangeSentBack)
-        lines.push_back("> RANGeset 1\\n");
-    lines.insert(lines.end(), {"> VSET?\\n", "< " + voltages + "\\n", kSamples});
-    return lines;
-}
-
-class WindowOverSimulatorTest : public WindowBench {};
+using WindowOverSimulatorTest = vtest::ProgramOverSimulator;
 
 TEST_F(WindowOverSimulatorTest, AUserSessionReachesTheInstrumentByteForByte)
 {
     // CH2 draws 15 mA at its power-on 3 V into 200 ohm: above a 10 mA limit.
     startSimulator({"--ocp", "2=10"});
-    startWindow();
-
-    // Open: identity, state, then readings. "Range 200mA" starts clear, so
-    // ticking it from the instrument's answer sends the range back.
-    typeResourceAndOpen();
-    ASSERT_TRUE(sessionLampOpen()) << (dialogs.shown.empty() ? "" : dialogs.shown[0].text);
-    EXPECT_FALSE(ui().VISAResorceCombo->isEnabled());
-    EXPECT_TRUE(ui().frmControl->isEnabled());
+    startProgram();
+    openOnSimulator();
     EXPECT_TRUE(ui().chkRang->isChecked());
-    EXPECT_FALSE(ui().chkSamplingRate->isChecked());
-    EXPECT_EQ(colourOf(*ui().picOutputon_off), forms::kLampOff);
-    EXPECT_EQ(ui().ChVText(0)->text(), "5");
     EXPECT_EQ(ui().ChVText(1)->text(), "3");
-    EXPECT_EQ(ui().ChVText(2)->text(), "3");
     ASSERT_TRUE(waitForReadings());
-
-    chooseSpecialSpeed();
-    EXPECT_EQ(window->m_lSleepMs, 0);
-
+    chooseSpeed(0);
     setVoltage(1, "1.5"); // 7.5 mA on CH2: under its limit
     ASSERT_TRUE(waitForReadings());
-
-    for (QCheckBox* box : {ui().chkRang, ui().chkSamplingRate}) {
-        for (int twice = 0; twice < 2; ++twice) {
-            const bool before = box->isChecked();
-            click(*box);
-            EXPECT_NE(box->isChecked(), before) << box->objectName().toStdString();
-            ASSERT_TRUE(waitForReadings());
-        }
-    }
-
-    click(*ui().cmdOutput);
-    EXPECT_EQ(colourOf(*ui().picOutputon_off), forms::kLampOn);
+    click(ui().chkSamplingRate);
+    ASSERT_TRUE(waitForReadings());
+    click(ui().cmdOutput);
     ASSERT_TRUE(waitForReadings(3));
     // The newest sample holds the instrument's currents: V / R in mA.
-    const std::int32_t newest = window->m_lLastIndex;
-    EXPECT_NEAR(window->m_dbCurData.at(1, newest), 125, 0.3);
-    EXPECT_NEAR(window->m_dbCurData.at(2, newest), 7.5, 0.04);
-    EXPECT_NEAR(window->m_dbCurData.at(3, newest), 10, 0.04);
-
-    click(*ui().cmdOutput);
-    EXPECT_EQ(colourOf(*ui().picOutputon_off), forms::kLampOff);
-    ASSERT_TRUE(waitForReadings());
-
-    // Output on again, then CH2 back to 3 V: the instrument trips, the next
-    // reading reports it, the alarm text shows and the lamp starts to blink.
-    click(*ui().cmdOutput);
-    ASSERT_TRUE(waitForReadings());
+    const auto sample = newestSample();
+    EXPECT_NEAR(sample[0], 125, 0.3);
+    EXPECT_NEAR(sample[1], 7.5, 0.04);
+    EXPECT_NEAR(sample[2], 10, 0.04);
+    // CH2 back to 3 V: the instrument trips, the alarm shows and the lamp blinks.
     setVoltage(1, "3");
     ASSERT_TRUE(waitUntil([&] { return ui().textalm->isVisible(); }));
-    EXPECT_EQ(ui().textalm->text().toStdString(), "CH2 OCP" + kAdvice);
-    EXPECT_TRUE(window->Timer1().isEnabled() || window->Timer2().isEnabled());
-    ASSERT_TRUE(waitUntil([&] { return colourOf(*ui().picOutputon_off) == forms::kLampAlarm; }, 3s));
-    EXPECT_TRUE(window->m_IO->OCP);
-
-    // Release: output off, the instrument confirms, the alarm goes.
-    click(*ui().cmdOutput);
-    EXPECT_FALSE(window->Timer1().isEnabled() || window->Timer2().isEnabled() || window->Timer3().isEnabled());
-    EXPECT_FALSE(window->m_IO->OCP);
-    EXPECT_EQ(colourOf(*ui().picOutputon_off), forms::kLampOff);
+    EXPECT_EQ(ui().textalm->text().toStdString(), "CH2 OCP Release OCP mode by Output on/off key");
+    ASSERT_TRUE(waitUntil([&] { return colourOf(ui().picOutputon_off) == forms::kLampAlarm; }, 3000));
+    click(ui().cmdOutput); // the release
     EXPECT_FALSE(ui().textalm->isVisible());
     ASSERT_TRUE(waitForReadings());
-
-    // Close: nothing more goes to the instrument.
-    click(*ui().cmdComopen);
-    EXPECT_FALSE(sessionLampOpen());
-    EXPECT_TRUE(ui().VISAResorceCombo->isEnabled());
-    EXPECT_FALSE(ui().frmControl->isEnabled());
+    click(ui().cmdComopen);
+    EXPECT_FALSE(sessionOpen());
     const std::string atClose = transcript();
-    idle(200ms);
+    QTest::qWait(200);
     EXPECT_EQ(transcript(), atClose);
+    EXPECT_TRUE(dialogs.shown.empty());
+    endCase();
+    const Lines expected{"> IDN?\\n",
+                         "< Quendel,Orvane DC Source,SIM0001,1.00\\n",
+                         "> OUTP?\\n",
+                         "< 0\\n",
+                         "> SAMP?\\n",
+                         "< 0\\n",
+                         "> RANG?\\n",
+                         "< 1\\n",
+                         "> RANGeset 1\\n",
+                         "> VSET?\\n",
+                         "< 5.000,3.000,3.000\\n",
+                         kSamples,
+                         "> VSET2 1.5\\n",
+                         kSamples,
+                         "> SAMP 1\\n",
+                         kSamples,
+                         "> OUTP?\\n",
+                         "< 0\\n",
+                         "> OUTPut 1\\n",
+                         kSamples,
+                         "> VSET2 3\\n",
+                         kSamples,
+                         "> OUTPut 0\\n",
+                         "> OUTP?\\n",
+                         "< 0\\n",
+                         kSamples};
+    EXPECT_EQ(foldSamples(linesOf(atClose)), expected);
+}
 
-    // Reopen: identity again, and the acquisition starts over at the first
-    // slot. The range box already shows the instrument's range: nothing is sent back.
-    const int readingsBefore = readingsLogged();
-    click(*ui().cmdComopen);
-    ASSERT_TRUE(sessionLampOpen());
-    EXPECT_EQ(colourOf(*ui().picMesCommand), forms::kLampOn);
+struct FailedOpenCase {
+    const char* name;
+    std::vector<std::string> options;
+    std::string transcript;
+};
+
+class FailedOpen : public WindowOverSimulatorTest, public ::testing::WithParamInterface<FailedOpenCase> {};
+
+TEST_P(FailedOpen, LeavesThePanelClosedWithOneBoxAndThePortFree)
+{
+    startSimulator(GetParam().options);
+    startProgram();
+    typeResourceAndOpen(resource());
+    expectOneErrorBox("No reply from " + resource() + " within 2000 ms. Is the instrument on and set to 38400 baud?");
+    expectClosedPanel();
+    // The failed open closed the port: another program can take it at once.
+    QSerialPort other(QString::fromStdString(m_link.string()));
+    EXPECT_TRUE(other.open(QIODevice::ReadWrite)) << other.errorString().toStdString();
+    other.close();
+    endCase();
+    EXPECT_EQ(transcript(), GetParam().transcript);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FailedOpen,
+                         ::testing::Values(FailedOpenCase{"Silent", {"--fault", "silent"}, "> IDN?\\n\n"},
+                                           // The instrument's UART at 9600 baud reads the program's
+                                           // 38400 baud bytes as noise: it never sees a line at all.
+                                           FailedOpenCase{"WrongBaudRate", {"--baud", "9600"}, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WindowOverSimulatorTest, ATypedResourceThatCannotBeOpenedLeavesThePanelClosedWithOneBox)
+{
+    const fs::path notALine = m_dir / "notes.txt";
+    std::ofstream(notALine) << "not a serial line\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"hello", "Unknown resource \"hello\""},
+        {"ASRL" + (m_dir / "absent").string() + "::INSTR", "No such device: " + (m_dir / "absent").string()},
+        {"ASRL" + notALine.string() + "::INSTR", notALine.string() + " is not a serial port"},
+        {"TCPIP0::127.0.0.1::1::SOCKET", "Connection refused"}, // nobody listens on port 1
+    };
+    for (const auto& [typed, boxPart] : cases) {
+        SCOPED_TRACE(typed);
+        startProgram();
+        typeResourceAndOpen(typed);
+        expectOneErrorBox(boxPart);
+        expectClosedPanel();
+        endCase();
+    }
+}
+
+TEST_F(WindowOverSimulatorTest, AnInstrumentFallingSilentMidRunRepeatsTheLastReading)
+{
+    startSimulator();
+    startProgram();
+    openOnSimulator();
+    click(ui().cmdOutput);
     ASSERT_TRUE(waitForReadings(3));
-    EXPECT_EQ(window->m_lLastIndex, readingsLogged() - readingsBefore);
+    const auto lastGood = newestSample();
+    // The next reading times out, its box shows, and the slot gets the last
+    // good reading again.
+    m_simulator->signal(SIGSTOP);
+    const std::int32_t slotBefore = window->m_lLastIndex;
+    ASSERT_TRUE(waitUntil([&] { return !dialogs.shown.empty(); }));
+    expectOneErrorBox("No reply from " + resource() + " within 2000 ms");
+    ASSERT_TRUE(waitUntil([&] { return window->m_lLastIndex != slotBefore; }, 1000));
+    EXPECT_EQ(newestSample(), lastGood);
+    click(ui().MesCommand);
+    // The instrument comes back and answers the reading it missed, late. The
+    // next question must get its own answer, not that one: the output is on,
+    // so the button switches it off.
+    const long readingsBefore = readingsLogged();
+    m_simulator->signal(SIGCONT);
+    ASSERT_TRUE(waitUntil([&] { return readingsLogged() > readingsBefore && transcript().ends_with("\\n\n"); }));
+    QTest::qWait(100); // the late answer's bytes are on the line
+    click(ui().cmdOutput);
+    EXPECT_EQ(colourOf(ui().picOutputon_off), forms::kLampOff);
+    const Lines switchedOff{"> OUTP?\\n", "< 1\\n", "> OUTPut 0\\n"};
+    const auto lastLines = [&] {
+        const Lines lines = linesOf(transcript());
+        return Lines(lines.end() - std::min<std::size_t>(lines.size(), 3), lines.end());
+    };
+    waitUntil([&] { return lastLines() == switchedOff; }, 2000);
+    EXPECT_EQ(lastLines(), switchedOff);
+    EXPECT_EQ(dialogs.shown.size(), 1u);
+}
 
-    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown[0].text;
-    EXPECT_EQ(programEnds, 0);
-
-    window.reset();
-    stopSimulator();
-    const std::vector<std::string> lines = transcriptLines(transcript());
-    const std::vector<std::string> expected = concat({
-        openExchange(true, "5.000,3.000,3.000"),
-        {"> VSET2 1.5\\n", kSamples},
-        {"> RANGeset 0\\n", kSamples, "> RANGeset 1\\n", kSamples},
-        {"> SAMP 1\\n", kSamples, "> SAMP 0\\n", kSamples},
-        {"> OUTP?\\n", "< 0\\n", "> OUTPut 1\\n", kSamples},
-        {"> OUTP?\\n", "< 1\\n", "> OUTPut 0\\n", kSamples},
-        {"> OUTP?\\n", "< 0\\n", "> OUTPut 1\\n", kSamples},
-        {"> VSET2 3\\n", kSamples},
-        {"> OUTPut 0\\n", "> OUTP?\\n", "< 0\\n", kSamples},
-        openExchange(false, "5.000,3.000,3.000"),
-    });
-    EXPECT_EQ(foldSamples(lines), expected);
-
-    // The readings after the trip carried the instrument's report.
-    const auto trip = std::find(lines.begin(), lines.end(), "> VSET2 3\\n");
-    const auto release = std::find(trip, lines.end(), "> OUTPut 0\\n");
-    EXPECT_TRUE(std::any_of(trip, release, [](const std::string& line) {
-        return line.starts_with("< ") && line.find("CH2 OCP") != std::string::npos;
-    }));
+TEST_F(WindowOverSimulatorTest, ALanInstrumentHangingUpMidRunShowsOneBoxAndCloses)
+{
+    vtest::SimulatorProcess lan({"--tcp", "0", "--fault", "hangup:1"});
+    const auto ready = lan.outputLine();
+    ASSERT_TRUE(ready) << lan.errorText();
+    const std::string port = ready->substr(ready->rfind(':') + 1, ready->find_last_not_of("\r\n") - ready->rfind(':'));
+    startProgram();
+    typeResourceAndOpen("TCPIP0::127.0.0.1::" + port + "::SOCKET");
+    ASSERT_TRUE(sessionOpen());
+    EXPECT_EQ(lan.wait(3s), 0);
+    ASSERT_TRUE(waitUntil([&] { return !dialogs.shown.empty(); }, 3000));
+    expectOneErrorBox("The connection to 127.0.0.1:" + port + " is closed");
+    click(ui().cmdComopen);
+    expectClosedPanel();
 }
 
 } // namespace
-} // namespace e2e

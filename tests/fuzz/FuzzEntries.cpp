@@ -1,8 +1,8 @@
 #include "FuzzEntries.h"
 
-#include "instrument/FakeInstrument.h"
 #include "instrument/StringConverter.h"
 #include "panel/VoltageEntry.h"
+#include "support/FakeInstrument.h"
 #include "visa/Error.h"
 #include "visa/ResourceExpression.h"
 
@@ -48,21 +48,21 @@ bool isPrintableAscii(const std::string& text)
 
 // The failure rule of every read: one box at most, its text readable whatever
 // bytes the instrument sent.
-void checkFailureReport(const instrument::testing::Bench& bench, const char* query)
+void checkFailureReport(const vtest::ScriptedIOClass& rig, const char* query)
 {
     const std::string where = std::string(" (") + query + ")";
-    require(bench.dialogs.shown.size() <= 1, "more than one error box for one reply" + where);
-    for (const auto& message : bench.dialogs.shown)
+    require(rig.dialogs.shown.size() <= 1, "more than one error box for one reply" + where);
+    for (const auto& message : rig.dialogs.shown)
         require(isPrintableAscii(message.text), "an error box shows raw reply bytes" + where);
-    require(bench.script.replies.empty(), "the reply was not read" + where);
+    require(rig.script->replies.empty(), "the reply was not read" + where);
 }
 
-// A bench whose instrument is open and answers the next query with `reply`.
-struct AnsweringBench : instrument::testing::Bench {
-    explicit AnsweringBench(const std::string& reply)
+// A rig whose instrument is open and answers the next query with `reply`.
+struct AnsweringInstrument : vtest::ScriptedIOClass {
+    explicit AnsweringInstrument(const std::string& reply)
     {
         openInstrument();
-        script.replies = {reply};
+        script->replies = {reply};
     }
 };
 
@@ -123,11 +123,11 @@ void checkReadback(std::string_view input)
 {
     const std::string reply(input);
     {
-        AnsweringBench bench(reply);
-        const instrument::Readback currents = bench.io.GetCurrentCHArray();
-        checkFailureReport(bench, "I?");
+        AnsweringInstrument rig(reply);
+        const instrument::Readback currents = rig.io.GetCurrentCHArray();
+        checkFailureReport(rig, "I?");
         checkThreeFields(currents, reply, "I?");
-        require(bench.io.OCP == !bench.alarm.shown.empty(), "OCP flag and alarm box disagree");
+        require(rig.io.OCP == !rig.alarm.shown.empty(), "OCP flag and alarm box disagree");
         if (currents) {
             std::size_t start = 0;
             for (double current : *currents) {
@@ -140,17 +140,17 @@ void checkReadback(std::string_view input)
         }
     }
     {
-        AnsweringBench bench(reply);
-        const instrument::Readback voltages = bench.io.GetVoltageCHArray();
-        checkFailureReport(bench, "VSET?");
+        AnsweringInstrument rig(reply);
+        const instrument::Readback voltages = rig.io.GetVoltageCHArray();
+        checkFailureReport(rig, "VSET?");
         checkThreeFields(voltages, reply, "VSET?");
-        require(bench.alarm.shown.empty() && !bench.io.OCP, "a voltage readback raised the OCP alarm");
+        require(rig.alarm.shown.empty() && !rig.io.OCP, "a voltage readback raised the OCP alarm");
     }
     {
-        AnsweringBench bench(reply);
-        const bool output = bench.io.GetOutput();
-        checkFailureReport(bench, "OUTP?");
-        require(!output || bench.dialogs.shown.empty(), "a refused truth value still reads as true");
+        AnsweringInstrument rig(reply);
+        const bool output = rig.io.GetOutput();
+        checkFailureReport(rig, "OUTP?");
+        require(!output || rig.dialogs.shown.empty(), "a refused truth value still reads as true");
     }
 }
 

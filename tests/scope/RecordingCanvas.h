@@ -59,16 +59,6 @@ public:
     double width() const override { return m_width; }
     double height() const override { return m_height; }
 
-    // The coloured lines (the traces), in drawing order.
-    std::vector<Primitive> traces() const
-    {
-        std::vector<Primitive> result;
-        for (const Primitive& p : calls)
-            if (p.kind == Primitive::Kind::Line && p.colour)
-                result.push_back(p);
-        return result;
-    }
-
     std::vector<Primitive> calls;
 
 private:

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-namespace sim::testing {
+namespace vtest {
 
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
@@ -77,9 +77,9 @@ inline std::string fileText(const std::filesystem::path& path)
 
 // One vantrel-sim process, stopped with SIGTERM (SIGKILL as a last resort)
 // when the test ends.
-class Simulator {
+class SimulatorProcess {
 public:
-    explicit Simulator(const std::vector<std::string>& arguments)
+    explicit SimulatorProcess(const std::vector<std::string>& arguments)
     {
         int out[2], err[2];
         if (::pipe(out) != 0 || ::pipe(err) != 0)
@@ -102,10 +102,10 @@ public:
         m_stdout = out[0];
         m_stderr = err[0];
     }
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
+    SimulatorProcess(const SimulatorProcess&) = delete;
+    SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
-    ~Simulator()
+    ~SimulatorProcess()
     {
         if (!m_status)
             stop(SIGTERM);
@@ -167,4 +167,4 @@ private:
     std::optional<int> m_status;
 };
 
-} // namespace sim::testing
+} // namespace vtest

@@ -55,12 +55,6 @@ constexpr std::uint32_t kAttrBaud = 0x3FFF0021;
 constexpr std::uint32_t kAttrDataBits = 0x3FFF0022;
 constexpr std::uint32_t kAttrDtrState = 0x3FFF00B2;
 
-TEST(ResourceManagerFactory, KnowsTheTwoManagerNamesOnly)
-{
-    EXPECT_NE(visa::createResourceManager("AgilentRM.SRMCls"), nullptr);
-    EXPECT_EQ(errorOf([] { visa::createResourceManager("VISA.Bogus"); }), "Unknown resource manager \"VISA.Bogus\"");
-}
-
 TEST(SystemVisa, MissingOrIncompleteLibraryIsTurnedDown)
 {
     {
@@ -114,31 +108,6 @@ TEST_F(SystemVisaTest, SerialSessionIsSetUpThroughAttributes)
     EXPECT_EQ(session->readString(4), "FAKE") << "at most the requested count";
 }
 
-TEST_F(SystemVisaTest, FailuresCarryTheLibrarysDescription)
-{
-    auto silent = manager->open("GPIB0::9::INSTR", 0, 5000, "");
-    EXPECT_EQ(silent->hardwareInterfaceType(), visa::kInterfaceGpib);
-    EXPECT_NE(silent->gpib(), nullptr);
-    EXPECT_EQ(errorOf([&] { silent->readString(255); }), "VI_ERROR_TMO: Timeout expired before operation completed.");
-    EXPECT_THAT(errorOf([&] { manager->open("ASRL9::INSTR", 0, 5000, ""); }),
-                HasSubstr("Cannot open ASRL9::INSTR: VI_ERROR_RSRC_NFOUND"));
-}
-
-TEST_F(SystemVisaTest, EverySessionAndTheManagerAreClosed)
-{
-    auto openObjects = probe.get<int()>("fake_visa_open_objects");
-    const int before = openObjects();
-    {
-        auto closedByHand = manager->open("ASRL3::INSTR", 0, 5000, "");
-        auto closedByDestructor = manager->open("GPIB0::7::INSTR", 0, 5000, "");
-        closedByHand->close();
-        manager->findRsrc("?*");
-    }
-    EXPECT_EQ(openObjects(), before);
-    manager.reset();
-    EXPECT_EQ(openObjects(), before - 1);
-}
-
 class LinuxGpibTest : public ::testing::Test {
 protected:
     ScopedLibrary library{visa::kGpibLibraryVariable, FAKE_GPIB_LIBRARY};
@@ -166,60 +135,6 @@ TEST_F(LinuxGpibTest, AddressesReachIbdevAsLinuxGpibWantsThem)
         EXPECT_EQ(ibdevArguments(), expected) << resource;
         EXPECT_EQ(session->hardwareInterfaceType(), visa::kInterfaceGpib);
     }
-}
-
-TEST_F(LinuxGpibTest, QueryRoundTripAndTimeoutSetting)
-{
-    auto session = manager.open("GPIB0::5::INSTR", 0, 5000, "");
-    ASSERT_NE(session->gpib(), nullptr);
-    session->gpib()->setTimeout(2000);
-    EXPECT_EQ(probe.get<int()>("fake_gpib_timeout_code")(), 12);
-    EXPECT_EQ(session->writeString("IDN?\n"), 5);
-    EXPECT_STREQ(probe.get<const char*()>("fake_gpib_last_write")(), "IDN?\n");
-    EXPECT_EQ(session->readString(255), "GPIB,IDN?\n");
-    EXPECT_EQ(session->readString(3), "GPI");
-}
-
-TEST_F(LinuxGpibTest, FailuresNameTheCause)
-{
-    auto silent = manager.open("GPIB0::9::INSTR", 0, 5000, "");
-    EXPECT_EQ(errorOf([&] { silent->readString(255); }), "Timeout: read on GPIB0::9::INSTR (no reply within 2000 ms)");
-    auto absent = manager.open("GPIB0::4::INSTR", 0, 5000, "");
-    EXPECT_THAT(errorOf([&] { absent->writeString("x\n"); }), HasSubstr("No listeners (no instrument answers"));
-    EXPECT_THAT(errorOf([&] { manager.open("GPIB0::29::INSTR", 0, 5000, ""); }),
-                HasSubstr("Non-existent board (is the GPIB adapter configured"));
-    for (const char* bad : {"GPIB0::INSTR", "GPIB0::31::INSTR", "GPIB0::5::31::INSTR", "GPIBx::5::INSTR"})
-        EXPECT_THAT(errorOf([&] { manager.open(bad, 0, 5000, ""); }), HasSubstr("Not a GPIB resource name")) << bad;
-}
-
-TEST_F(LinuxGpibTest, SessionsGoOfflineWhenClosed)
-{
-    auto online = probe.get<int()>("fake_gpib_online");
-    const int before = online();
-    {
-        auto closedByHand = manager.open("GPIB0::5::INSTR", 0, 5000, "");
-        auto closedByDestructor = manager.open("GPIB0::6::INSTR", 0, 5000, "");
-        EXPECT_EQ(online(), before + 2);
-        closedByHand->close();
-        EXPECT_THAT(errorOf([&] { closedByHand->readString(1); }), HasSubstr("is closed"));
-    }
-    EXPECT_EQ(online(), before);
-}
-
-TEST(LinuxGpib, AbsentLibraryIsNamedWhenAGpibResourceIsOpened)
-{
-    ScopedLibrary library(visa::kGpibLibraryVariable, "/nonexistent/libgpib.so.0");
-    visa::BuiltinResourceManager manager;
-    EXPECT_THAT(errorOf([&] { manager.open("GPIB0::5::INSTR", 0, 5000, ""); }),
-                HasSubstr("GPIB needs linux-gpib (libgpib.so.0)"));
-}
-
-TEST(LinuxGpib, TimeoutCodesRoundUp)
-{
-    const std::pair<int, int> cases[] = {{0, 0},     {1, 5},     {3, 6},     {4, 7},     {1000, 11},
-                                         {1001, 12}, {2000, 12}, {3000, 12}, {5000, 13}, {2000000000, 17}};
-    for (const auto& [milliseconds, code] : cases)
-        EXPECT_EQ(visa::gpibTimeoutCode(milliseconds), code) << milliseconds;
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <optional>
 
 namespace {
@@ -12,9 +14,20 @@ struct Row {
     std::optional<double> sends; // empty: the box is restored from the instrument
 };
 
-void PrintTo(const Row& row, std::ostream* os)
+// The typed text spelled out: digits and letters as they are, "." as "_",
+// anything else as its byte value; the empty text as "Empty". Test names
+// and printed cases use it, so they stay the same from build to build.
+std::string rowName(const Row& row)
 {
-    *os << '"' << row.typed << '"';
+    std::string name = "Typed";
+    for (unsigned char c : std::string(row.typed))
+        name += std::isalnum(c) ? std::string(1, char(c)) : c == '.' ? std::string("_") : "x" + std::to_string(c);
+    return name == "Typed" ? std::string("Empty") : name;
+}
+
+void PrintTo(const Row& row, std::ostream* out)
+{
+    *out << rowName(row);
 }
 
 class VoltageEntryTable : public ::testing::TestWithParam<Row> {};
@@ -50,6 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"5.  ", "5.  ", kRestore}, Row{"5.\n", "5.\n", kRestore}, // a line end is no blank
                       Row{"5.\r", "5.\r", kRestore}, Row{"5.1e1", "5.1e1", kRestore},
                       Row{"\xd9\xa5", "\xd9\xa5", kRestore}, // ARABIC-INDIC DIGIT FIVE is no ASCII digit
-                      Row{"5.\xd9\xa5", "5.\xd9\xa5", kRestore}));
+                      Row{"5.\xd9\xa5", "5.\xd9\xa5", kRestore}),
+    [](const auto& info) { return rowName(info.param); });
 
 } // namespace

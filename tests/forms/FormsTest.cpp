@@ -1,0 +1,147 @@
+// The main window's controls at start: lamp colours, lamps that let clicks
+// through, captions that wrap, menu access keys and the tab order; and the
+// window timers.
+#include "forms/BackColor.h"
+#include "forms/MainFormLayout.h"
+#include "forms/Timer.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+class MainFormLayoutTest : public ::testing::Test {
+protected:
+    MainFormLayoutTest()
+    {
+        ui.build(window);
+        window.show();
+        QApplication::setActiveWindow(&window);
+    }
+
+    QMainWindow window;
+    forms::MainFormLayout ui;
+};
+
+TEST_F(MainFormLayoutTest, LampsAndChannelControlsWearTheirColours)
+{
+    const std::pair<QWidget*, std::uint32_t> colours[] = {
+        {ui.piccmdComopen, 0x00004000}, {ui.picMesCommand, 0x00004000}, {ui.picOutputon_off, 0x00004000},
+        {ui.ChVText_0, 0x00C0C0FF},     {ui.ChVText_1, 0x00C0FFC0},     {ui.ChVText_2, 0x00FFFFC0},
+        {ui.comVoltSet_2, 0x00FFFFC0},  {ui.txtTime, 0x00000000},
+    };
+    for (const auto& [control, bgr] : colours)
+        EXPECT_EQ(forms::backColor(*control), bgr) << control->objectName().toStdString();
+    EXPECT_EQ(forms::kLampOn, 0x0000FF00u);
+    EXPECT_EQ(forms::kLampAlarm, 0x000000FFu);
+}
+
+// A click on a lamp, at window coordinates, reaches the button under it.
+TEST_F(MainFormLayoutTest, ClicksOnALampReachTheButtonUnderIt)
+{
+    ui.frmControl->setEnabled(true);
+    ui.MesCommand->setEnabled(true);
+    const std::pair<QFrame*, QPushButton*> lamps[] = {
+        {ui.piccmdComopen, ui.cmdComopen}, {ui.picMesCommand, ui.MesCommand}, {ui.picOutputon_off, ui.cmdOutput}};
+    for (const auto& [lamp, button] : lamps) {
+        const QPoint centre = lamp->mapTo(&window, lamp->rect().center());
+        QWidget* target = window.childAt(centre);
+        ASSERT_NE(target, nullptr);
+        EXPECT_EQ(target, button) << lamp->objectName().toStdString() << " takes the click";
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFrom(&window, centre));
+        EXPECT_EQ(clicked.count(), 1) << button->objectName().toStdString();
+    }
+}
+
+// The rows of a painted button that hold caption pixels, as separate bands.
+int textLines(QWidget& button)
+{
+    const QImage image = button.grab().toImage();
+    int bands = 0;
+    bool inBand = false;
+    for (int y = 3; y < image.height() - 3; ++y) {
+        bool inked = false;
+        for (int x = 3; x < image.width() - 3 && !inked; ++x)
+            inked = qGray(image.pixel(x, y)) < 96; // dark caption on a light button face
+        bands += inked && !inBand;
+        inBand = inked;
+    }
+    return bands;
+}
+
+TEST_F(MainFormLayoutTest, LongCaptionsWrapOntoASecondLine)
+{
+    ui.MesCommand->setEnabled(true);
+    ASSERT_EQ(ui.MesCommand->text(), QStringLiteral("Measure Start/Stop"));
+    EXPECT_EQ(textLines(*ui.MesCommand), 2);
+}
+
+TEST_F(MainFormLayoutTest, AccessKeysReachTheMenuItems)
+{
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const std::tuple<Qt::Key, QMenu*, Qt::Key, QAction*> cases[] = {
+        {Qt::Key_F, ui.file, Qt::Key_X, ui.end_program},
+        {Qt::Key_H, ui.help, Qt::Key_A, ui.Ver},
+    };
+    for (const auto& [menuKey, menu, itemKey, action] : cases) {
+        QSignalSpy triggered(action, &QAction::triggered);
+        QTest::keyClick(&window, menuKey, Qt::AltModifier);
+        ASSERT_TRUE(QTest::qWaitFor([menu = menu] { return menu->isVisible(); }, 5000));
+        QTest::keyClick(menu, itemKey);
+        EXPECT_EQ(triggered.count(), 1) << action->objectName().toStdString();
+    }
+}
+
+// The named control that holds the focus (an editable combo box passes its
+// focus to its text field).
+QString focusedControl()
+{
+    for (QWidget* w = QApplication::focusWidget(); w; w = w->parentWidget())
+        if (!w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
+            return w->objectName();
+    return {};
+}
+
+TEST_F(MainFormLayoutTest, TabOrderFollowsTheTabIndexAcrossFrames)
+{
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    for (QWidget* w : {static_cast<QWidget*>(ui.frmControl), static_cast<QWidget*>(ui.frmFunction),
+                       static_cast<QWidget*>(ui.MesCommand), static_cast<QWidget*>(ui.txtTime),
+                       static_cast<QWidget*>(ui.txtTimeUnits)}) {
+        w->setEnabled(true);
+        w->setVisible(true);
+    }
+    const QStringList expected{"VISAResorceCombo", "cmdComopen",      "MesCommand",   "cmdOutput", "ChVText_0",
+                               "comVoltSet_0",     "ChVText_1",       "comVoltSet_1", "ChVText_2", "comVoltSet_2",
+                               "chkRang",          "chkSamplingRate", "cmbSpeed",     "chkRoll",   "txtTimeUnits",
+                               "txtTime",          "VISAResorceCombo"};
+    ui.VISAResorceCombo->setFocus(Qt::TabFocusReason);
+    QStringList order{focusedControl()};
+    while (order.size() < expected.size()) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order << focusedControl();
+    }
+    EXPECT_EQ(order, expected);
+}
+
+TEST(Timer, TicksAtItsIntervalAndKeepsItsCountdownWhenEnabledAgain)
+{
+    forms::Timer timer;
+    QSignalSpy ticks(&timer, &forms::Timer::tick);
+    timer.setInterval(1000);
+    timer.setEnabled(true);
+    QTest::qWait(200);
+    timer.setEnabled(true);
+    // A restart would have put the countdown back to the full interval.
+    EXPECT_LE(timer.remainingTime(), 850);
+    EXPECT_TRUE(ticks.wait(5000)); // hang guard only
+    timer.setEnabled(false);
+    EXPECT_EQ(timer.remainingTime(), -1);
+}
+
+} // namespace

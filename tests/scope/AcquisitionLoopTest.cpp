@@ -1,0 +1,95 @@
+#include "scope/AcquisitionLoop.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+namespace {
+
+using instrument::Readback;
+using Reading = std::array<double, 3>;
+
+// Hang guard only: every wait here normally ends within a few event-loop passes.
+constexpr int kWaitMs = 5000;
+
+Reading nth(int k)
+{
+    return {double(k), 10.0 * k, 100.0 * k};
+}
+
+// A window around the acquisition: its state and a scripted instrument.
+struct Rig {
+    scope::SampleBuffer buffer;
+    std::int32_t lastIndex = 0;
+    bool dataValid = false;
+    bool measuring = true;
+    std::map<int, Readback> scripted; // reading k is {k, 10k, 100k} unless scripted here
+    int reads = 0;
+    std::vector<scope::TimeBase> timeBases;
+
+    scope::AcquisitionLoop loop{scope::SampleTarget{buffer, lastIndex, dataValid}, hooks()};
+
+    // Five samples per sweep, no pause; measuring stops after the first sweep.
+    scope::AcquisitionHooks hooks()
+    {
+        scope::AcquisitionHooks h;
+        h.readCurrents = [this]() -> Readback {
+            const auto s = scripted.find(++reads);
+            return s != scripted.end() ? s->second : Readback{nth(reads)};
+        };
+        h.ocpPending = [] { return false; };
+        h.onOverCurrent = [] {};
+        h.redraw = [] {};
+        h.sampleCount = [] { return 5; };
+        h.sleepMs = [] { return 0; };
+        h.measuring = [this] { return measuring; };
+        h.showTimeBase = [this](const scope::TimeBase& t) {
+            timeBases.push_back(t);
+            measuring = false;
+        };
+        h.clockSeconds = [] { return 1000.0; };
+        return h;
+    }
+
+    Reading slot(std::int32_t s) const { return {buffer.at(1, s), buffer.at(2, s), buffer.at(3, s)}; }
+    bool runOneSweep()
+    {
+        loop.start();
+        return QTest::qWaitFor([&] { return !timeBases.empty(); }, kWaitMs);
+    }
+};
+
+TEST(Acquisition, FillsOneSweepFromSlotOneThenShowsTheTimeBase)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.runOneSweep());
+
+    EXPECT_EQ(rig.reads, 5);
+    EXPECT_EQ(rig.lastIndex, 5);
+    EXPECT_EQ(rig.buffer.slotCount(), 7); // N + 2
+    EXPECT_EQ(rig.slot(0), (Reading{0, 0, 0}));
+    for (int s = 1; s <= 5; ++s)
+        EXPECT_EQ(rig.slot(s), nth(s)) << "slot " << s;
+    EXPECT_EQ(rig.slot(6), (Reading{0, 0, 0}));
+    EXPECT_TRUE(rig.dataValid);
+}
+
+TEST(Acquisition, AFailedReadingStoresThePreviousOneAgain)
+{
+    Rig rig;
+    rig.scripted = {
+        {1, std::nullopt}, {2, Reading{1, 2, 3}}, {3, std::nullopt}, {4, std::nullopt}, {5, Reading{7, 8, 9}}};
+    ASSERT_TRUE(rig.runOneSweep());
+
+    EXPECT_EQ(rig.slot(1), (Reading{0, 0, 0})); // nothing read yet
+    EXPECT_EQ(rig.slot(2), (Reading{1, 2, 3}));
+    EXPECT_EQ(rig.slot(3), (Reading{1, 2, 3}));
+    EXPECT_EQ(rig.slot(4), (Reading{1, 2, 3}));
+    EXPECT_EQ(rig.slot(5), (Reading{7, 8, 9}));
+    EXPECT_EQ(rig.lastIndex, 5);
+}
+
+} // namespace
