@@ -155,8 +155,7 @@ TEST_F(RecordingTest, EveryReadingAndCommandOfASessionIsRecordedInTheTranscripts
     std::vector<std::string> panelEvents = events(records);
     std::erase_if(panelEvents, [&](auto& e) { return std::ranges::find(expected, e) == expected.end(); });
     EXPECT_EQ(panelEvents, expected);
-    EXPECT_NE(fileText(csvPath()).find("# identity: Quendel,Orvane DC Source,SIM0001,1.00\n"),
-              std::string::npos);
+    EXPECT_NE(fileText(csvPath()).find("# identity: Quendel,Orvane DC Source,SIM0001,1.00\n"), std::string::npos);
 }
 
 // The recording program is a second run of this test, in the role the
@@ -167,6 +166,7 @@ TEST_F(RecordingTest, AProgramKilledWhileRecordingLeavesAFileOfTheReadingsSoFar)
 {
     if (const char* link = std::getenv(kVictimLink)) {
         m_link = link;
+        m_resource = "ASRL" + m_link.string() + "::INSTR";
         startRecordingWindow(std::getenv("VANTREL_RECORDING_VICTIM_FILE"));
         openOnSimulator();
         chooseSpeed(0);
@@ -186,8 +186,7 @@ TEST_F(RecordingTest, AProgramKilledWhileRecordingLeavesAFileOfTheReadingsSoFar)
     envp.push_back(nullptr);
     const pid_t victim = ::fork();
     if (victim == 0) {
-        ::execle("/proc/self/exe", "e2e_tests", "--gtest_filter=RecordingTest.AProgramKilled*", nullptr,
-                 envp.data());
+        ::execle("/proc/self/exe", "e2e_tests", "--gtest_filter=RecordingTest.AProgramKilled*", nullptr, envp.data());
         ::_exit(127);
     }
     const bool readingsCame = waitUntil([&] { return readingsLogged() >= 30; }, 10000);

@@ -3,11 +3,17 @@
 // whose transcript shows every byte the instrument received and sent. First a
 // user's session, then the fault matrix: for every fault no crash, every wait
 // bounded, the window in the state it should show and one message box.
+#include "app/TerminationSignals.h"
 #include "support/ProgramOverSimulator.h"
+#include "visa/SerialLockFile.h"
 
+#include <QElapsedTimer>
 #include <QSerialPort>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -144,9 +150,15 @@ TEST_F(WindowOverSimulatorTest, ATypedResourceThatCannotBeOpenedLeavesThePanelCl
     }
 }
 
-TEST_F(WindowOverSimulatorTest, AnInstrumentFallingSilentMidRunRepeatsTheLastReading)
+// The same stall on a serial line and on a LAN socket.
+class FallingSilent : public WindowOverSimulatorTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FallingSilent, MidRunRepeatsTheLastReadingAndTheLateAnswerIsDropped)
 {
-    startSimulator();
+    if (GetParam() == std::string("Lan"))
+        startLanSimulator();
+    else
+        startSimulator();
     startProgram();
     openOnSimulator();
     click(ui().cmdOutput);
@@ -180,20 +192,92 @@ TEST_F(WindowOverSimulatorTest, AnInstrumentFallingSilentMidRunRepeatsTheLastRea
     EXPECT_EQ(dialogs.shown.size(), 1u);
 }
 
+INSTANTIATE_TEST_SUITE_P(Links, FallingSilent, ::testing::Values("Serial", "Lan"),
+                         [](const auto& info) { return std::string(info.param); });
+
 TEST_F(WindowOverSimulatorTest, ALanInstrumentHangingUpMidRunShowsOneBoxAndCloses)
 {
-    vtest::SimulatorProcess lan({"--tcp", "0", "--fault", "hangup:1"});
-    const auto ready = lan.outputLine();
-    ASSERT_TRUE(ready) << lan.errorText();
-    const std::string port = ready->substr(ready->rfind(':') + 1, ready->find_last_not_of("\r\n") - ready->rfind(':'));
+    startLanSimulator({"--fault", "hangup:1"});
     startProgram();
-    typeResourceAndOpen("TCPIP0::127.0.0.1::" + port + "::SOCKET");
-    ASSERT_TRUE(sessionOpen());
-    EXPECT_EQ(lan.wait(3s), 0);
+    openOnSimulator();
+    EXPECT_EQ(m_simulator->wait(3s), 0);
     ASSERT_TRUE(waitUntil([&] { return !dialogs.shown.empty(); }, 3000));
-    expectOneErrorBox("The connection to 127.0.0.1:" + port + " is closed");
+    expectOneErrorBox("The connection to 127.0.0.1:");
     click(ui().cmdComopen);
     expectClosedPanel();
+}
+
+double cpuSecondsOfThisProcess()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(WindowOverSimulatorTest, AHungUpSerialLineLeavesTheProgramIdleWhileMeasuringGoesOn)
+{
+    startSimulator({"--fault", "hangup:1"});
+    startProgram();
+    openOnSimulator();
+    click(ui().cmdOutput);
+    chooseSpeed(0);
+    ASSERT_TRUE(waitUntil([&] { return !dialogs.shown.empty(); }, 4000));
+    expectOneErrorBox("went away during I/O");
+    const double before = cpuSecondsOfThisProcess();
+    QTest::qWait(2000);
+    // A port left open retries its unsent bytes without end: a whole core.
+    EXPECT_LT(cpuSecondsOfThisProcess() - before, 0.2);
+    EXPECT_TRUE(window->m_bMeasuring);
+    click(ui().cmdComopen);
+    expectClosedPanel();
+}
+
+// The window paints and its timers run while a slow instrument answers the
+// open's five questions; a second timer-driven reading never overlaps one.
+TEST_F(WindowOverSimulatorTest, TheWindowStaysAliveWhileTheInstrumentIsSlowAndNoCallsOverlap)
+{
+    startSimulator({"--fault", "slow:300"});
+    startProgram();
+    QElapsedTimer sinceTick;
+    qint64 longestGapMs = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
+    sinceTick.start();
+    ticker.start(20);
+    openOnSimulator(); // IDN?, OUTP?, SAMP?, RANG?, VSET?: 1.5 s of waiting
+    EXPECT_LT(longestGapMs, 250);
+    // Measuring stopped, the output on: the over-current poll reads every
+    // 500 ms; measuring again: samples and polls compete for the line.
+    click(ui().MesCommand);
+    click(ui().cmdOutput);
+    click(ui().MesCommand);
+    QTest::qWait(2500);
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown[0].text;
+    const Lines lines = linesOf(transcript());
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+        if (lines[i].ends_with("?\\n"))
+            EXPECT_TRUE(lines[i + 1].starts_with("< ")) << "line " << i << ": " << lines[i] << " got no answer";
+}
+
+// A signal during an instrument call ends the program once that call has
+// returned, with the session closed and the serial lock file gone.
+TEST_F(WindowOverSimulatorTest, SigtermDuringACallEndsTheProgramAfterItAndRemovesTheLock)
+{
+    startSimulator({"--fault", "slow:1000"});
+    startProgram();
+    app::TerminationSignals termination;
+    QObject::connect(&termination, &app::TerminationSignals::received, window.get(),
+                     &panel::MainForm::end_program_Click);
+    const std::string lockFile = visa::SerialLockFile(m_link.string()).path();
+    QElapsedTimer sinceSignal;
+    QTimer::singleShot(300, [&] {
+        sinceSignal.start();
+        ::raise(SIGTERM);
+    });
+    typeResourceAndOpen(resource()); // the identity query waits 1 s
+    ASSERT_TRUE(waitUntil([&] { return programEnds > 0; }, 3000));
+    EXPECT_LT(sinceSignal.elapsed(), 2000);
+    EXPECT_NE(::access(lockFile.c_str(), F_OK), 0) << lockFile << " outlived the program";
 }
 
 } // namespace

@@ -71,7 +71,7 @@ protected:
     }
 
     // A fresh vantrel-sim on a new link (the port's lock file is named after
-    // it), once it reports that it serves.
+    // it), or on a free loopback port, once it reports that it serves.
     void startSimulator(std::vector<std::string> options = {}, std::optional<fs::path> link = std::nullopt)
     {
         static int starts = 0;
@@ -80,13 +80,25 @@ protected:
         options.insert(options.begin(), {"--pty", m_link.string(), "--log", m_log.string()});
         m_simulator.emplace(options);
         ASSERT_TRUE(m_simulator->outputLine()) << m_simulator->errorText();
+        m_resource = "ASRL" + m_link.string() + "::INSTR";
+    }
+    void startLanSimulator(std::vector<std::string> options = {})
+    {
+        m_log = m_dir / "sim-lan.log";
+        options.insert(options.begin(), {"--tcp", "0", "--log", m_log.string()});
+        m_simulator.emplace(options);
+        const auto ready = m_simulator->outputLine();
+        ASSERT_TRUE(ready) << m_simulator->errorText();
+        const std::size_t colon = ready->rfind(':');
+        m_resource =
+            "TCPIP0::127.0.0.1::" + ready->substr(colon + 1, ready->find_last_not_of("\r\n") - colon) + "::SOCKET";
     }
     void startProgram()
     {
         startWith(app::programSurroundings(panel::ResourceMode::Hardware, dialogs, [this] { ++programEnds; }),
                   panel::ResourceMode::Hardware);
     }
-    std::string resource() const { return "ASRL" + m_link.string() + "::INSTR"; }
+    const std::string& resource() const { return m_resource; }
     void openOnSimulator()
     {
         typeResourceAndOpen(resource());
@@ -131,6 +143,7 @@ protected:
     }
 
     fs::path m_dir, m_link, m_log;
+    std::string m_resource;
     std::optional<SimulatorProcess> m_simulator;
 };
 
