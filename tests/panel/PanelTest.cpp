@@ -151,6 +151,10 @@ TEST_F(PanelTest, SpeedListSetsThePauseBeforeEachReading)
         chooseSpeed(index);
         EXPECT_EQ(window->m_lSleepMs, sleepMs) << ui().cmbSpeed->currentText().toStdString();
     }
+    // A speed typed and entered is no pick from the list.
+    typeInto(ui().cmbSpeed->lineEdit(), "Special");
+    QTest::keyClick(ui().cmbSpeed->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(window->m_lSleepMs, 200);
 }
 
 struct VoltageCase {
@@ -207,6 +211,9 @@ TEST_F(PanelTest, EnterInAVoltageBoxFocusesItsButtonAndEnterAgainSends)
         EXPECT_EQ(QApplication::focusWidget(), ui().comVoltSet(index));
         EXPECT_EQ(writesSince(before), Writes{});
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        // Held down (or its release lost), the key repeats its press: still one click.
+        QKeyEvent repeated(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(QApplication::focusWidget(), &repeated);
         EXPECT_EQ(writesSince(before), Writes{"VSET" + std::to_string(index + 1) + " 4.5\n"});
     }
 }
@@ -279,6 +286,13 @@ TEST_F(PanelTest, AnOverCurrentBlinksTheLampUntilTheOutputIsReleased)
     EXPECT_FALSE(window->m_IO->OCP);
     EXPECT_FALSE(window->Timer1().isEnabled() || window->Timer2().isEnabled());
     EXPECT_FALSE(ui().textalm->isVisible());
+    // The poll keeps its timer after a Close, but reads no closed session.
+    window->Timer3().setEnabled(true);
+    click(ui().cmdComopen);
+    const std::size_t closed = mark();
+    window->Timer3_Timer();
+    EXPECT_EQ(writesSince(closed), Writes{});
+    EXPECT_TRUE(dialogs.shown.empty());
 }
 
 TEST_F(PanelTest, ExitClosesTheSessionOnceSendsNothingAndEnds)
