@@ -230,6 +230,9 @@ TEST_F(WindowOverSimulatorTest, AHungUpSerialLineLeavesTheProgramIdleWhileMeasur
     EXPECT_TRUE(window->m_bMeasuring);
     click(ui().cmdComopen);
     expectClosedPanel();
+    // The adapter is back under the same name: it opens again.
+    startSimulator({}, m_link);
+    openOnSimulator();
 }
 
 // The window paints and its timers run while a slow instrument answers the
