@@ -9,7 +9,7 @@ packages=(
   qt6-charts-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth socat fontconfig fonts-dejavu-core
+  xvfb xauth fontconfig fonts-dejavu-core
   desktop-file-utils appstream
 )
 
