@@ -101,7 +101,7 @@ Rate measureRate(panel::ResourceMode mode, const QString& resource, double measu
     return {readings / elapsed, during.bytesPerReading(), 1e6 * cpu / readings};
 }
 
-std::string simulatorReadyLine(sim::testing::Simulator& simulator)
+std::string simulatorReadyLine(vtest::SimulatorProcess& simulator)
 {
     const auto line = simulator.outputLine();
     if (!line)
@@ -132,7 +132,7 @@ Rate bareRoundTrips(const std::string& linkPath, double measureSeconds)
     while (seconds(Clock::now() - start) < measureSeconds) {
         if (::write(fd, query.data(), query.size()) != static_cast<ssize_t>(query.size()))
             throw std::runtime_error("write to the pty failed");
-        const auto reply = sim::testing::readLine(fd);
+        const auto reply = vtest::readLine(fd);
         if (!reply)
             throw std::runtime_error("no reply on the pty");
         ++trips;
@@ -172,7 +172,7 @@ int rate(const std::string& link, double measureSeconds)
     if (link == "pty") {
         QTemporaryDir dir;
         const std::string linkPath = dir.filePath(QStringLiteral("orvane")).toStdString();
-        sim::testing::Simulator simulator({"--pty", linkPath});
+        vtest::SimulatorProcess simulator({"--pty", linkPath});
         simulatorReadyLine(simulator);
         const Rate r = measureRate(panel::ResourceMode::Hardware, QString::fromStdString("ASRL" + linkPath + "::INSTR"),
                                    measureSeconds);
@@ -201,7 +201,7 @@ int rate(const std::string& link, double measureSeconds)
     if (link == "pty-recording") {
         QTemporaryDir dir;
         const std::string linkPath = dir.filePath(QStringLiteral("orvane")).toStdString();
-        sim::testing::Simulator simulator({"--pty", linkPath});
+        vtest::SimulatorProcess simulator({"--pty", linkPath});
         simulatorReadyLine(simulator);
         const QString resource = QString::fromStdString("ASRL" + linkPath + "::INSTR");
         const Rate plain = measureRate(panel::ResourceMode::Hardware, resource, measureSeconds);
@@ -214,7 +214,7 @@ int rate(const std::string& link, double measureSeconds)
         return 0;
     }
     if (link == "tcp") {
-        sim::testing::Simulator simulator({"--tcp", "0"});
+        vtest::SimulatorProcess simulator({"--tcp", "0"});
         const std::string ready = simulatorReadyLine(simulator);
         std::smatch port;
         if (!std::regex_search(ready, port, std::regex(R"(127\.0\.0\.1:(\d+))")))
@@ -311,7 +311,7 @@ int stall(const std::string& fault, double measureSeconds)
     const std::string linkPath = dir.filePath(QStringLiteral("orvane")).toStdString();
     std::vector<std::string> arguments{"--pty", linkPath};
     arguments.insert(arguments.end(), found->second.begin(), found->second.end());
-    sim::testing::Simulator simulator(arguments);
+    vtest::SimulatorProcess simulator(arguments);
     simulatorReadyLine(simulator);
     const QString resource = QString::fromStdString("ASRL" + linkPath + "::INSTR");
 
@@ -422,7 +422,7 @@ double startOnce()
     ::close(out[1]);
     if (failed)
         throw std::runtime_error("cannot start " + std::string(VANTREL_BENCH_WINDOW_PATH));
-    const auto line = sim::testing::readLine(out[0], std::chrono::seconds(20));
+    const auto line = vtest::readLine(out[0], std::chrono::seconds(20));
     ::close(out[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
