@@ -90,23 +90,19 @@ void IOClass::reportFailure(const std::string& description)
 
 bool IOClass::runReported(const std::function<void()>& step)
 {
+    std::string description;
     try {
         step();
         return true;
     } catch (const std::exception& failure) {
-        noteFailure(failure.what());
-        reportFailure(failure.what());
+        description = failure.what();
     } catch (...) {
-        noteFailure("An unexpected failure occurred while talking to the instrument.");
-        reportFailure("An unexpected failure occurred while talking to the instrument.");
+        description = "An unexpected failure occurred while talking to the instrument.";
     }
-    return false;
-}
-
-void IOClass::noteFailure(const std::string& description)
-{
     if (m_firstFailure.empty())
         m_firstFailure = description;
+    reportFailure(description);
+    return false;
 }
 
 visa::Session& IOClass::session() const

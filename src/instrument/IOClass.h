@@ -85,8 +85,6 @@ private:
     void reportFailure(const std::string& description);
     // Runs one step, reporting any failure it raises; true when it succeeded.
     bool runReported(const std::function<void()>& step);
-    // Keeps the first failure since m_firstFailure was last cleared, for the traffic observer.
-    void noteFailure(const std::string& description);
     // The open session, or a failure naming that none is open.
     visa::Session& session() const;
     void setUpInterface();
@@ -99,6 +97,7 @@ private:
     std::string m_strResource;
     std::int32_t m_lReadCount = 255;
     bool m_bAcMessage = true;
+    // The first failure since readThreeFields began, for the traffic observer.
     std::string m_firstFailure;
 };
 
