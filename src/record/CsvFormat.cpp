@@ -18,22 +18,6 @@ std::string dateTimeText(const std::tm& parts)
            + "T" + twoDigits(parts.tm_hour) + ":" + twoDigits(parts.tm_min) + ":" + twoDigits(parts.tm_sec);
 }
 
-std::string row(std::chrono::milliseconds elapsed, WallClock time, const std::array<std::string, 3>& fields,
-                std::string_view event)
-{
-    std::string line = elapsedText(elapsed);
-    line += ',';
-    line += utcText(time);
-    for (const std::string& field : fields) {
-        line += ',';
-        line += csvField(field);
-    }
-    line += ',';
-    line += csvField(event);
-    line += '\n';
-    return line;
-}
-
 } // namespace
 
 std::string csvField(std::string_view text)
@@ -76,14 +60,19 @@ std::string localTextWithOffset(WallClock time)
            + twoDigits(static_cast<int>(magnitude % 60));
 }
 
-std::string readingLine(std::chrono::milliseconds elapsed, WallClock time, const std::array<std::string, 3>& fields)
+std::string rowLine(const Row& row)
 {
-    return row(elapsed, time, fields, {});
-}
-
-std::string eventLine(std::chrono::milliseconds elapsed, WallClock time, std::string_view event)
-{
-    return row(elapsed, time, {}, event);
+    std::string line = elapsedText(row.elapsed);
+    line += ',';
+    line += utcText(row.time);
+    for (const std::string& field : row.fields) {
+        line += ',';
+        line += csvField(field);
+    }
+    line += ',';
+    line += csvField(row.event);
+    line += '\n';
+    return line;
 }
 
 std::string commentLine(std::string_view text)

@@ -27,8 +27,25 @@ std::string utcText(WallClock time);
 // ISO 8601 in local time with its UTC offset: "2026-12-07T02:10:23+01:00".
 std::string localTextWithOffset(WallClock time);
 
-std::string readingLine(std::chrono::milliseconds elapsed, WallClock time, const std::array<std::string, 3>& fields);
-std::string eventLine(std::chrono::milliseconds elapsed, WallClock time, std::string_view event);
+// One row of a run: a reading (the instrument's three fields as it sent them)
+// or an event. The recording writes rows, its reader gives them back, and
+// the history draws them.
+struct Row {
+    std::chrono::milliseconds elapsed{}; // since the run began
+    WallClock time{};
+    std::array<std::string, 3> fields{}; // a reading's CH1..CH3; empty for an event
+    std::string event;                   // an event's text; empty for a reading
+    bool isReading() const { return event.empty(); }
+};
+
+// Hears every row of a run as it happens.
+class RowSink {
+public:
+    virtual ~RowSink() = default;
+    virtual void row(const Row& row) = 0;
+};
+
+std::string rowLine(const Row& row);
 // "# " and the text, its line ends replaced so the comment stays one line.
 std::string commentLine(std::string_view text);
 

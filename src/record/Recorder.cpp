@@ -52,7 +52,7 @@ void Recorder::stop()
 void Recorder::event(std::string_view text)
 {
     if (m_file)
-        write(eventLine(elapsed(), std::chrono::system_clock::now(), text));
+        write(rowLine({elapsed(), std::chrono::system_clock::now(), {}, std::string(text)}));
 }
 
 void Recorder::rangeShown(std::string_view range)
@@ -102,7 +102,7 @@ void Recorder::commandSent(const std::string& command)
 void Recorder::currentsRead(const std::array<std::string, 3>& fields)
 {
     if (m_file)
-        write(readingLine(elapsed(), std::chrono::system_clock::now(), fields));
+        write(rowLine({elapsed(), std::chrono::system_clock::now(), fields, {}}));
 }
 
 void Recorder::readingFailed(const std::string& reason)
