@@ -116,11 +116,11 @@ protected:
         const long target = readingsLogged() + more;
         return waitUntil([&] { return readingsLogged() >= target; });
     }
-    std::array<double, 3> newestSample() const
+    std::array<double, 3> sampleAt(std::int32_t slot) const
     {
-        const std::int32_t slot = window->m_lLastIndex;
         return {window->m_dbCurData.at(1, slot), window->m_dbCurData.at(2, slot), window->m_dbCurData.at(3, slot)};
     }
+    std::array<double, 3> newestSample() const { return sampleAt(window->m_lLastIndex); }
     void expectClosedPanel()
     {
         EXPECT_FALSE(sessionOpen());
