@@ -1,8 +1,5 @@
 #include "visa/SerialLockFile.h"
 
-#include "visa/FileDescriptor.h"
-
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -43,12 +40,6 @@ SerialLockFile::SerialLockFile(const std::string& device)
             return;
         }
     }
-}
-
-std::optional<pid_t> SerialLockFile::holder() const
-{
-    const FileDescriptor file(m_path.empty() ? -1 : ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
-    return file.valid() ? holderIn(file.get()) : std::nullopt;
 }
 
 std::string SerialLockFile::textFor(pid_t pid)

@@ -18,8 +18,6 @@ public:
     // Empty when no lock folder is usable (the port is then opened without one).
     const std::string& path() const { return m_path; }
     std::string folder() const { return m_path.substr(0, m_path.rfind('/')); }
-    // The process named in the file, if one is.
-    std::optional<pid_t> holder() const;
 
     // The text this program writes: the process id in the HDB UUCP form, ten
     // characters right-aligned, then a line feed.
