@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 namespace instrument {
 
@@ -148,6 +149,7 @@ void IOClass::SetBaudRate(std::int32_t lBrate)
 
 bool IOClass::VISAOpen()
 {
+    m_firstFailure.clear();
     const bool opened = runReported([this] {
         if (!m_visa)
             throw visa::Error("No VISA resource manager is loaded, so " + m_strResource + " cannot be opened.");
@@ -172,11 +174,15 @@ bool IOClass::VISAOpen()
             throw;
         }
     });
-    if (!opened)
+    if (!opened) {
+        if (m_surroundings.traffic)
+            m_surroundings.traffic->openFailed(m_firstFailure);
         return false;
+    }
 
     m_bVisaOpened = true;
     if (const std::string identity = GetID(); !identity.empty()) {
+        m_bOpenReported = true;
         if (m_surroundings.traffic)
             m_surroundings.traffic->sessionOpened(m_strResource, trimmedField(identity));
         return true;
@@ -184,8 +190,12 @@ bool IOClass::VISAOpen()
 
     // A failed transfer inside GetID has been reported there already, which cleared the
     // flag; a box still due here means the instrument answered, but with nothing.
+    const std::string emptyAnswer =
+        "The instrument at " + m_strResource + " gave an empty answer to the identity query IDN?.";
     if (runReported([this] { VISAClose(); }))
-        reportFailure("The instrument at " + m_strResource + " gave an empty answer to the identity query IDN?.");
+        reportFailure(emptyAnswer);
+    if (m_surroundings.traffic)
+        m_surroundings.traffic->openFailed(m_firstFailure.empty() ? emptyAnswer : m_firstFailure);
     return false;
 }
 
@@ -226,7 +236,9 @@ void IOClass::SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::
 
 void IOClass::VISAClose()
 {
-    if (m_bVisaOpened && m_surroundings.traffic)
+    // One close for each open the observer heard of, also when this close
+    // fails and is tried again.
+    if (std::exchange(m_bOpenReported, false) && m_surroundings.traffic)
         m_surroundings.traffic->sessionClosed();
     // A failed close leaves the flag as it was, so the close can be tried again.
     if (m_bVisaOpened)

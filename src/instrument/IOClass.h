@@ -119,8 +119,10 @@ private:
     std::string m_strResource;
     std::int32_t m_lReadCount = 255;
     bool m_bAcMessage = true;
-    // The first failure since readThreeFields began, for the traffic observer.
+    // The first failure since readThreeFields or VISAOpen began, for the traffic observer.
     std::string m_firstFailure;
+    // The traffic observer has heard of the open session and not yet of its close.
+    bool m_bOpenReported = false;
 };
 
 } // namespace instrument

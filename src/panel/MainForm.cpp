@@ -1,6 +1,7 @@
 #include "panel/MainForm.h"
 
 #include "forms/BackColor.h"
+#include "visa/HeldSerialLocks.h"
 #include "visa/IoThread.h"
 
 #include <QCloseEvent>
@@ -250,7 +251,10 @@ void MainForm::shutDown()
             // A session that fails to close must not keep the program alive.
         }
     }
-    stopRecording();
+    // A port still open (a call in flight, a close that failed or gave up)
+    // must not leave its lock file behind for the next program.
+    visa::removeSerialLocksHeld();
+    finishRecordingForExit();
     endProgram();
 }
 

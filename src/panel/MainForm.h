@@ -122,10 +122,11 @@ private:
     bool sessionIndicatedOpen() const;
 
     void addRecordingActions();
-    void stopRecording();
+    // At the program's end: "recording stopped" and the rows before it reach
+    // the disk, waited for a bounded time (the only wait for the disk).
+    void finishRecordingForExit();
     void recordingFailed(const QString& message);
-    // Reports a failed recording once the current handler has returned: a write
-    // fails deep inside a reading, where no message box may open.
+    // Hands a recording's failure from its own thread to the window.
     record::Recorder::FailureHandler recordingFailureHandler();
     // The Record item's text and the caption's recording note follow the state.
     void showRecordingState();

@@ -8,6 +8,7 @@
 #include "app/ProgramSurroundings.h"
 #include "support/SimulatorProcess.h"
 #include "support/WindowDriver.h"
+#include "visa/IoThread.h"
 
 #include <gtest/gtest.h>
 
@@ -95,8 +96,13 @@ protected:
     }
     void startProgram()
     {
-        startWith(app::programSurroundings(panel::ResourceMode::Hardware, dialogs, [this] { ++programEnds; }),
-                  panel::ResourceMode::Hardware);
+        const instrument::Surroundings surroundings =
+            app::programSurroundings(panel::ResourceMode::Hardware, dialogs, [this] { ++programEnds; });
+        dialogs.callInFlight = [io = std::weak_ptr(surroundings.io)] {
+            const auto thread = io.lock();
+            return thread && thread->callInFlight();
+        };
+        startWith(surroundings, panel::ResourceMode::Hardware);
     }
     const std::string& resource() const { return m_resource; }
     void openOnSimulator()
