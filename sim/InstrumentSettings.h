@@ -18,6 +18,16 @@ struct Faults {
     bool garbage = false;                                 // replies are line noise
     bool shortReply = false;                              // replies lose their last field
     std::optional<std::chrono::milliseconds> hangupAfter; // vantrel-sim only
+    // vantrel-sim only: at `at` after start the instrument goes away for
+    // `length`, as an unplugged and replugged adapter (or, with powerCycle,
+    // an instrument switched off and on, which comes back in its power-on
+    // state).
+    struct Outage {
+        std::chrono::milliseconds at;
+        std::chrono::milliseconds length;
+        bool powerCycle;
+    };
+    std::vector<Outage> outages; // in time order, none overlapping another
     struct TimedTrip {
         int channel;                     // 1..3
         std::chrono::milliseconds after; // since the instrument started
