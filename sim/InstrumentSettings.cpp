@@ -145,4 +145,10 @@ void applyFaultOption(InstrumentSettings& settings, std::string_view text)
     }
 }
 
+std::string describe(const Faults::Outage& outage)
+{
+    return (outage.powerCycle ? "outage: power cycle, off for " : "outage: line gone for ") + secondsText(outage.length)
+           + " s";
+}
+
 } // namespace sim

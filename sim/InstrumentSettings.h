@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -49,5 +50,9 @@ struct InstrumentSettings {
 void applyLoadOption(InstrumentSettings& settings, std::string_view channelEqualsOhms);
 void applyOcpOption(InstrumentSettings& settings, std::string_view channelEqualsMilliamps);
 void applyFaultOption(InstrumentSettings& settings, std::string_view fault);
+
+// What an outage does, as the transcript and stdout say it:
+// "outage: line gone for 2 s", "outage: power cycle, off for 2 s".
+std::string describe(const Faults::Outage& outage);
 
 } // namespace sim

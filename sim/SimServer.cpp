@@ -108,13 +108,6 @@ struct Peer {
     bool closed = false;
 };
 
-std::string secondsText(SteadyClock::duration time)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", std::chrono::duration<double>(time).count());
-    return text;
-}
-
 class Server {
 public:
     explicit Server(const ServerOptions& options)
@@ -232,8 +225,7 @@ private:
     // are lost with the pty, which the transcript notes.
     void goAway(const Faults::Outage& outage)
     {
-        const auto what = (outage.powerCycle ? "outage: power cycle, off for " : "outage: line gone for ")
-                          + secondsText(outage.length) + " s";
+        const auto what = describe(outage);
         note(what);
         for (const auto& peer : m_peers)
             if (peer.pty) {
