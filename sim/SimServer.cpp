@@ -269,6 +269,7 @@ private:
         return timespec{static_cast<time_t>(wait.count() / 1'000'000'000),
                         static_cast<long>(wait.count() % 1'000'000'000)};
     }
+
     void acceptClient()
     {
         FileDescriptor client(::accept4(m_listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
