@@ -117,8 +117,8 @@ private:
     void workerLoop();
     void runIdleSteps();
 
-    // A QThread, not a bare std::thread: the socket classes need an event
-    // dispatcher in their thread, although no event loop ever runs there.
+    // A QThread, so that a job can tell it runs on the worker
+    // (QThread::currentThread()); no event loop ever runs there.
     std::unique_ptr<QThread> m_worker;
     std::mutex m_mutex;
     std::condition_variable m_wake;
