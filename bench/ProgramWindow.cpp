@@ -73,9 +73,13 @@ void ProgramWindow::chooseSpeed(const QString& caption)
     emit speeds.activated(index);
 }
 
-void ProgramWindow::clickOutput()
+void ProgramWindow::switchOutputOn()
 {
-    m_window->controls().cmdOutput->click();
+    // The instrument keeps its output between sessions: a click would switch
+    // it off again in every second run on one simulator.
+    const forms::MainFormLayout& ui = m_window->controls();
+    if (forms::backColor(*ui.picOutputon_off) != forms::kLampOn)
+        ui.cmdOutput->click();
 }
 
 void ProgramWindow::clickMeasure()

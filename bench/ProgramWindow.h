@@ -49,8 +49,8 @@ public:
     void close();
     // Picks the speed by its caption ("Special", "Fast", ...), as a click in the list does.
     void chooseSpeed(const QString& caption);
-    // Clicks Output; the instrument then drives its loads.
-    void clickOutput();
+    // Clicks Output unless its lamp is on already; the instrument then drives its loads.
+    void switchOutputOn();
     // Clicks "Measure Start/Stop".
     void clickMeasure();
     // Help > About...

@@ -28,10 +28,14 @@ measure() {
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 echo "Measuring (program output in $log):" >&2
-measure vantrel-bench-program rate inprocess 3
-measure vantrel-bench-program rate pty 5
-measure vantrel-bench-program rate pty-recording 5
-measure vantrel-bench-program rate tcp 3
+# Medians of 5 turns; over the pty each turn is the program, then a bare
+# write/read loop on the same line (or the program without, then with, a
+# recording).
+measure vantrel-bench-program rate inprocess 5 3
+measure vantrel-bench-program rate pty 5 3
+measure vantrel-bench-program rate pty-loaded 5 3
+measure vantrel-bench-program rate pty-recording 5 3
+measure vantrel-bench-program rate tcp 1 3
 measure vantrel-bench-cost
 for state in paused closed about; do
   measure vantrel-bench-program idle "$state" 10
