@@ -86,6 +86,20 @@ TEST(IoThreadTest, JobsPostedDuringAConversationWaitUntilTheOutermostEnds)
     EXPECT_TRUE(eventually([&] { return jobsRun == 1; }));
 }
 
+TEST(IoThreadTest, AConversationStartsAfterTheJobInHandAndWhatItDelivered)
+{
+    visa::IoThread io;
+    std::vector<std::string> order;
+    io.post([&] {
+        slowCall(); // a reading on the line
+        io.deliver([&] { order.push_back("reading taken"); });
+    });
+    std::this_thread::sleep_for(20ms); // the job is in hand
+    const visa::IoThread::Conversation talking(&io);
+    order.push_back("handler starts");
+    EXPECT_EQ(order, (std::vector<std::string>{"reading taken", "handler starts"}));
+}
+
 TEST(IoThreadTest, AnEndingGivesUpOnACallStuckBehindTheWorker)
 {
     visa::IoThread io;
