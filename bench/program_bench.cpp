@@ -95,16 +95,13 @@ Rate measureRate(panel::ResourceMode mode, const QString& resource, double measu
     program.chooseSpeed(QStringLiteral("Special"));
     bench::runEventLoopFor(0.5); // past the first sweep and any start-up work
 
-    const bench::LinkTally before = *tally;
+    const bench::LinkCount before = tally->count();
     const double cpuBefore = cpuSeconds();
     const auto start = Clock::now();
     bench::runEventLoopFor(measureSeconds);
     const double elapsed = seconds(Clock::now() - start);
     const double cpu = cpuSeconds() - cpuBefore;
-    const bench::LinkTally after = *tally;
-
-    bench::LinkTally during{after.readings - before.readings, after.commandBytes - before.commandBytes,
-                            after.replyBytes - before.replyBytes};
+    const bench::LinkCount during = tally->count() - before;
     if (during.readings == 0)
         throw std::runtime_error("no current reading went over the link");
     program.close();
@@ -456,7 +453,7 @@ int memory(double minutes)
     // rate a 38400-baud line allows, and with it how many samples that many
     // minutes hold.
     bench::runEventLoopUntil([&] { return tally->readings >= 200; }, 30);
-    const double perSecond = kLinkBaud / (kBitsPerByte * tally->bytesPerReading());
+    const double perSecond = kLinkBaud / (kBitsPerByte * tally->count().bytesPerReading());
     const auto samples = static_cast<std::uint64_t>(minutes * 60 * perSecond);
     const auto start = Clock::now();
     if (!bench::runEventLoopUntil([&] { return tally->readings >= samples; }, 600))
