@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release (build-bench/), runs them all and prints
 # one table: what is measured, the figure, and where a limit exists the
-# ratio to it with PASS or MISS against the target. Takes about two minutes
+# ratio to it with PASS or MISS against the target. Takes about six minutes
 # after the build; the table is also left in build-bench/bench-table.md.
 # Not part of the test suite.
 set -euo pipefail

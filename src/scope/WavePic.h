@@ -56,12 +56,16 @@ public slots:
     // display frame. The acquisition calls it after every sample.
     void redraw();
 
+public:
+    // Draws the whole picture from the state now, without putting it on the
+    // screen: the work of each frame.
+    void render();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void showFrame();
-    void render();
     bool pictureFitsArea() const;
 
     StateProvider m_stateProvider;
