@@ -102,8 +102,8 @@ TEST(IoThreadTest, AConversationStartsAfterTheJobInHandAndWhatItDelivered)
 
 TEST(IoThreadTest, AnEndingGivesUpOnACallStuckBehindTheWorker)
 {
+    std::atomic<bool> release{false}; // outlives the worker, which reads it to the end
     visa::IoThread io;
-    std::atomic<bool> release{false};
     io.post([&] {
         while (!release) // an instrument that does not answer
             std::this_thread::sleep_for(5ms);
