@@ -103,7 +103,7 @@ bool MainForm::Form_Load()
     m_pollReadings = std::make_unique<scope::CurrentReadings>(*m_IO, m_surroundings.io,
                                                               [this](const instrument::Readback&) { pollTaken(); });
     m_reconnector = std::make_unique<unattended::Reconnector>(*m_IO, m_trafficGate, m_recorder, m_surroundings.io,
-                                                              reconnectHooks(), this);
+                                                              reconnectHooks(), unattended::RetrySchedule{}, this);
 
     m_bDataValid = false;
     m_bMeasuring = false;

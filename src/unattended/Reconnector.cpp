@@ -8,13 +8,15 @@
 namespace unattended {
 
 Reconnector::Reconnector(instrument::IOClass& io, TrafficGate& gate, record::Recorder& recorder,
-                         std::shared_ptr<visa::IoThread> thread, ReconnectHooks hooks, QObject* parent)
+                         std::shared_ptr<visa::IoThread> thread, ReconnectHooks hooks, RetrySchedule schedule,
+                         QObject* parent)
     : QObject(parent),
       m_io(io),
       m_gate(gate),
       m_recorder(recorder),
       m_thread(std::move(thread)),
-      m_hooks(std::move(hooks))
+      m_hooks(std::move(hooks)),
+      m_schedule(schedule)
 {
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, [this] { whenIdle([this] { attempt(); }); });
@@ -84,7 +86,7 @@ void Reconnector::lose(const std::string& reason)
         return 0;
     });
     setPhase(Phase::Retrying);
-    m_retryTimer.start(kFirstRetry);
+    m_retryTimer.start(m_schedule.firstRetry);
 }
 
 void Reconnector::attempt()
@@ -95,11 +97,11 @@ void Reconnector::attempt()
         reopened();
         return;
     }
-    if (Clock::now() - m_lastRetryingRow >= kStillRetryingEvery) {
+    if (Clock::now() - m_lastRetryingRow >= m_schedule.stillRetryingEvery) {
         m_recorder.event("still retrying");
         m_lastRetryingRow = Clock::now();
     }
-    m_retryTimer.start(kRetryEvery);
+    m_retryTimer.start(m_schedule.retryEvery);
 }
 
 void Reconnector::reopened()

@@ -19,6 +19,13 @@ class IoThread;
 
 namespace unattended {
 
+// When a lost session is tried again, and how often the recording hears of it.
+struct RetrySchedule {
+    std::chrono::milliseconds firstRetry{1000};
+    std::chrono::milliseconds retryEvery{5000};
+    std::chrono::milliseconds stillRetryingEvery{60000};
+};
+
 // What the reconnect asks of the program around it (the window or the
 // headless recorder). Every call comes on the UI thread.
 struct ReconnectHooks {
@@ -46,12 +53,9 @@ struct ReconnectHooks {
 class Reconnector : public QObject {
     Q_OBJECT
 public:
-    static constexpr std::chrono::milliseconds kFirstRetry{1000};
-    static constexpr std::chrono::milliseconds kRetryEvery{5000};
-    static constexpr std::chrono::seconds kStillRetryingEvery{60};
-
     Reconnector(instrument::IOClass& io, TrafficGate& gate, record::Recorder& recorder,
-                std::shared_ptr<visa::IoThread> thread, ReconnectHooks hooks, QObject* parent = nullptr);
+                std::shared_ptr<visa::IoThread> thread, ReconnectHooks hooks, RetrySchedule schedule = {},
+                QObject* parent = nullptr);
 
     // Measuring waits while the session is checked or retried.
     bool holding() const { return m_phase != Phase::Connected; }
@@ -84,6 +88,7 @@ private:
     record::Recorder& m_recorder;
     std::shared_ptr<visa::IoThread> m_thread;
     ReconnectHooks m_hooks;
+    RetrySchedule m_schedule;
     QTimer m_retryTimer;
     Phase m_phase = Phase::Connected;
     InstrumentState m_before;
