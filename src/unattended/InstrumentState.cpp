@@ -29,13 +29,13 @@ std::vector<std::string> changesAfterReopen(const InstrumentState& before, const
     if (before.output != after.output)
         changes.push_back("output found " + onOff(after.output) + " after reopen");
     if (before.range != after.range)
-        changes.push_back(std::string("CH1 range found ") + (after.range ? "200 mA" : "10 mA") + " after reopen");
+        changes.push_back(std::string("range of CH1 found ") + (after.range ? "200 mA" : "10 mA") + " after reopen");
     if (before.sampling != after.sampling)
         changes.push_back("sampling found " + onOff(after.sampling) + " after reopen");
     if (before.voltages && after.voltages) {
         for (std::size_t channel = 0; channel < 3; ++channel) {
             if ((*before.voltages)[channel] != (*after.voltages)[channel])
-                changes.push_back("CH" + std::to_string(channel + 1) + " set voltage found "
+                changes.push_back("set voltage of CH" + std::to_string(channel + 1) + " found "
                                   + instrument::numberText((*after.voltages)[channel]) + " after reopen");
         }
     }

@@ -21,7 +21,8 @@ struct InstrumentState {
 InstrumentState readInstrumentState(instrument::IOClass& io);
 
 // One event text per setting found different after a reopen, e.g.
-// "output found off after reopen". Voltages unknown on either side are not compared.
+// "output found off after reopen"; in lower case, as the program's own
+// events are (commands keep the instrument's case). Voltages unknown on either side are not compared.
 std::vector<std::string> changesAfterReopen(const InstrumentState& before, const InstrumentState& after);
 
 } // namespace unattended

@@ -184,12 +184,14 @@ TEST_P(ReconnectTest, ARecordingGoesOnThroughALostLineWithoutABoxAndSendsNoSetti
     startRecordingWindow(QString::fromStdString(csvPath().string()));
     openOnSimulator();
     click(ui().cmdOutput);
+    click(ui().chkRang); // 10 mA: a power cycle brings back 200 mA
     ASSERT_TRUE(waitUntil([&] { return window->windowTitle().contains(" - session lost since "); }, 10000));
     EXPECT_TRUE(window->windowTitle().endsWith(", retrying")) << window->windowTitle().toStdString();
     ASSERT_TRUE(waitUntil([&] { return fileText(csvPath()).find(",session reopened\n") != std::string::npos; }, 15000));
     ASSERT_TRUE(waitForReadings(3)) << "measuring did not go on";
     EXPECT_FALSE(window->windowTitle().contains("session lost"));
     EXPECT_EQ(colourOf(ui().picOutputon_off), loss.foundOffAfter ? forms::kLampOff : forms::kLampOn);
+    click(ui().cmdComopen); // the transcript ends with the recording
     window->recordAction()->trigger();
     ASSERT_TRUE(waitUntil([&] { return fileText(csvPath()).ends_with(",recording stopped\n"); }));
 
@@ -202,8 +204,16 @@ TEST_P(ReconnectTest, ARecordingGoesOnThroughALostLineWithoutABoxAndSendsNoSetti
     std::erase_if(events, [](auto& e) { return !e.starts_with("session ") && !e.ends_with(" after reopen"); });
     std::vector<std::string> expected{"session opened", events.at(1), "session reopened"};
     if (loss.foundOffAfter)
-        expected.push_back("output found off after reopen");
+        expected.insert(expected.end(), {"output found off after reopen", "range of CH1 found 200 mA after reopen"});
+    expected.push_back("session closed");
     EXPECT_EQ(events, expected);
+    EXPECT_EQ(ui().chkRang->isChecked(), loss.foundOffAfter);
+    const std::string afterLoss = transcript().substr(transcript().find("\n# outage:"));
+    EXPECT_EQ(std::ranges::count_if(linesOf(afterLoss),
+                                    [](auto& line) { return line.starts_with("> ") && line.find('?') == line.npos; }),
+              0)
+        << "a setting was sent after the loss:\n"
+        << afterLoss;
     EXPECT_NE(events[1].find("went away"), std::string::npos) << events[1];
     // Reading for reading and command for command, with "OUTPut 1" sent once, by the click.
     EXPECT_EQ(recordedTraffic(records), transcriptTraffic(withoutLostReplies(transcript())));

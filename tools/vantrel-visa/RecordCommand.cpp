@@ -7,6 +7,7 @@
 #include "visa/ResourceName.h"
 
 #include <QMetaObject>
+#include <QPointer>
 
 #include <climits>
 
@@ -85,7 +86,7 @@ RecordCommand::RecordCommand(RecordOptions options, visa::ResourceManagerFactory
               this,
               [this, message] {
                   printFailure(message);
-                  finish(kFileNotWritable);
+                  finishWhenIdle(kFileNotWritable);
               },
               Qt::QueuedConnection);
       }),
@@ -146,16 +147,30 @@ int RecordCommand::run()
         return *m_status;
     }
     m_state = unattended::readInstrumentState(m_instrument);
+    if (m_status)
+        return *m_status; // ended while opening
     m_recorder.rangeShown(m_state.range ? "200 mA" : "10 mA");
     m_measuring = true;
     m_acquisition.start();
     if (m_options.duration)
-        QTimer::singleShot(*m_options.duration, this, [this] { finish(kRecorded); });
+        QTimer::singleShot(*m_options.duration, this, [this] { finishWhenIdle(kRecorded); });
     if (m_statusIsTerminal)
         m_statusTimer.start();
     if (!m_status)
         m_loop.exec();
     return *m_status;
+}
+
+void RecordCommand::finishWhenIdle(int status)
+{
+    if (!m_io || !m_io->callInFlight()) {
+        finish(status);
+        return;
+    }
+    m_io->whenIdle([self = QPointer<RecordCommand>(this), status] {
+        if (self)
+            self->finish(status);
+    });
 }
 
 void RecordCommand::finish(int status)

@@ -56,7 +56,7 @@ public:
     // Runs the recording in a local event loop; returns the exit status.
     int run();
     // Ends the run as asked: the recording finished, the session closed.
-    void end() { finish(kRecorded); }
+    void end() { finishWhenIdle(kRecorded); }
 
 private:
     void showMessage(const std::string& title, const std::string& text, instrument::MessageIcon icon) override;
@@ -69,6 +69,10 @@ private:
     void printFailure(const std::string& text);
     void awaitAnswerOut();
     void finish(int status);
+    // Ends the run once no call is waited for: an ending that comes during
+    // an open or a reading's wait (a signal, the duration, a file failure)
+    // runs after that call, never inside it.
+    void finishWhenIdle(int status);
 
     RecordOptions m_options;
     std::shared_ptr<visa::IoThread> m_io;
