@@ -90,7 +90,8 @@ bool MainForm::Form_Load()
 
     instrument::Surroundings forInstrument = m_surroundings;
     forInstrument.alarm = this;
-    forInstrument.traffic = &m_recorder;
+    forInstrument.traffic = &m_trafficGate;
+    forInstrument.dialogs = &m_failureLine;
     // When the instrument object gives up (no resource manager) it ends the
     // program; note it, so the window never shows even if the end returns.
     forInstrument.endProgram = [this] { endProgram(); };
@@ -101,6 +102,8 @@ bool MainForm::Form_Load()
         *m_IO, m_surroundings.io, [this](const instrument::Readback& reading) { m_acquisition.readingTaken(reading); });
     m_pollReadings = std::make_unique<scope::CurrentReadings>(*m_IO, m_surroundings.io,
                                                               [this](const instrument::Readback&) { pollTaken(); });
+    m_reconnector = std::make_unique<unattended::Reconnector>(*m_IO, m_trafficGate, m_recorder, m_surroundings.io,
+                                                              reconnectHooks(), unattended::RetrySchedule{}, this);
 
     m_bDataValid = false;
     m_bMeasuring = false;

@@ -8,10 +8,13 @@
 #include "forms/frmAbout.h"
 #include "instrument/IOClass.h"
 #include "instrument/Surroundings.h"
+#include "panel/FailureLine.h"
 #include "record/Recorder.h"
 #include "scope/AcquisitionLoop.h"
 #include "scope/CurrentReadings.h"
 #include "scope/SampleBuffer.h"
+#include "unattended/Reconnector.h"
+#include "unattended/TrafficGate.h"
 #include "visa/IoThread.h"
 
 #include <QMainWindow>
@@ -113,6 +116,14 @@ private:
     void openSession();
     void closeSession();
     void ShowInstrumentState();
+    void showVoltages(const instrument::Readback& voltages);
+    // What the window shows of the instrument's settings, and the settings
+    // read back after a reopen shown without sending any of them back.
+    unattended::InstrumentState shownState() const;
+    void showReopenedState(const unattended::InstrumentState& state);
+    unattended::ReconnectHooks reconnectHooks();
+    // A failure while recording: on the caption and in the recording, no box.
+    void showFailureOnLine(const std::string& text);
     // Starts acquisition from a cleared buffer at the first slot of a new sweep.
     void AcquireLoop();
     scope::AcquisitionHooks acquisitionHooks();
@@ -163,6 +174,13 @@ private:
     std::unique_ptr<scope::CurrentReadings> m_pollReadings;
 
     record::Recorder m_recorder{recordingFailureHandler()};
+    // The instrument's traffic reaches the recording through the gate, which
+    // tells the reconnect of failed readings.
+    unattended::TrafficGate m_trafficGate{m_recorder};
+    panel::FailureLine m_failureLine{m_surroundings.dialogs, [this] { return m_recorder.isRecording(); },
+                                     [this](const std::string& text) { showFailureOnLine(text); }};
+    std::unique_ptr<unattended::Reconnector> m_reconnector;
+    QString m_failureNote; // the last failure shown on the caption while recording
     forms::DesktopSaveFileDialog m_desktopSaveFileDialog;
     forms::SaveFileDialog* m_saveFileDialog = &m_desktopSaveFileDialog;
     QAction* m_Record = nullptr;

@@ -2,25 +2,9 @@
 #include "panel/MainForm.h"
 
 #include "forms/BackColor.h"
+#include "scope/SpeedList.h"
 
 namespace panel {
-
-namespace {
-
-// Pause before each reading by the speed list's position; anything else
-// falls back to the pause of "Fast".
-std::int32_t sleepMsForSpeed(int listIndex)
-{
-    switch (listIndex) {
-    case 0: return 0;   // Special
-    case 1: return 50;  // Fast
-    case 2: return 100; // Mid
-    case 3: return 200; // Slow
-    default: return 50;
-    }
-}
-
-} // namespace
 
 scope::AcquisitionHooks MainForm::acquisitionHooks()
 {
@@ -33,7 +17,8 @@ scope::AcquisitionHooks MainForm::acquisitionHooks()
     hooks.redraw = [this] { m_ui.WavePic->redraw(); };
     hooks.sampleCount = [this] { return m_lSampleCount; };
     hooks.sleepMs = [this] { return m_lSleepMs; };
-    hooks.measuring = [this] { return m_bMeasuring; };
+    // Measuring waits while a lost session is checked or retried.
+    hooks.measuring = [this] { return m_bMeasuring && !(m_reconnector && m_reconnector->holding()); };
     hooks.showTimeBase = [this](const scope::TimeBase& timeBase) { showTimeBase(timeBase); };
     return hooks;
 }
@@ -66,7 +51,7 @@ void MainForm::MesCommand_Click()
 
 void MainForm::cmbSpeed_Click()
 {
-    m_lSleepMs = sleepMsForSpeed(m_ui.cmbSpeed->currentIndex());
+    m_lSleepMs = scope::pauseMsForSpeed(m_ui.cmbSpeed->currentIndex());
     m_acquisition.scheduleChanged();
 }
 

@@ -4,6 +4,8 @@
 #include "forms/BackColor.h"
 #include "instrument/NumberText.h"
 
+#include <QSignalBlocker>
+
 namespace panel {
 
 namespace {
@@ -24,6 +26,8 @@ void MainForm::cmdComopen_Click()
     const auto talking = conversation();
     if (m_ui.VISAResorceCombo->currentText() == kNoResource)
         return;
+    // The user takes over: a lost session is no longer retried.
+    m_reconnector->stop();
     if (sessionIndicatedOpen())
         closeSession();
     else
@@ -85,12 +89,59 @@ void MainForm::ShowInstrumentState()
     m_ui.chkSamplingRate->setChecked(m_IO->GetSampleRate());
     m_ui.chkRang->setChecked(m_IO->GetRange());
 
+    showVoltages(m_IO->GetVoltageCHArray());
+}
+
+void MainForm::showVoltages(const instrument::Readback& voltages)
+{
     // Without all three voltages the boxes keep what they show: a partial
     // read-back would put a wrong value next to a channel.
-    if (const instrument::Readback voltages = m_IO->GetVoltageCHArray()) {
-        for (int i = 0; i < 3; ++i)
-            m_ui.ChVText(i)->setText(QString::fromStdString(instrument::numberText((*voltages)[i])));
+    if (!voltages)
+        return;
+    for (int i = 0; i < 3; ++i)
+        m_ui.ChVText(i)->setText(QString::fromStdString(instrument::numberText((*voltages)[i])));
+}
+
+unattended::InstrumentState MainForm::shownState() const
+{
+    unattended::InstrumentState state;
+    state.output = forms::backColor(*m_ui.picOutputon_off) != forms::kLampOff;
+    state.range = m_ui.chkRang->isChecked();
+    state.sampling = m_ui.chkSamplingRate->isChecked();
+    std::array<double, 3> voltages{};
+    bool allNumbers = true;
+    for (int i = 0; i < 3; ++i) {
+        bool number = false;
+        voltages[i] = m_ui.ChVText(i)->text().toDouble(&number);
+        allNumbers = allNumbers && number;
     }
+    if (allNumbers)
+        state.voltages = voltages;
+    return state;
+}
+
+void MainForm::showReopenedState(const unattended::InstrumentState& state)
+{
+    forms::setBackColor(*m_ui.picOutputon_off, state.output ? forms::kLampOn : forms::kLampOff);
+    // Blocked, so that no handler sends the setting back.
+    const QSignalBlocker rangeQuiet(m_ui.chkRang);
+    const QSignalBlocker samplingQuiet(m_ui.chkSamplingRate);
+    m_ui.chkRang->setChecked(state.range);
+    m_ui.chkSamplingRate->setChecked(state.sampling);
+    showVoltages(state.voltages);
+}
+
+unattended::ReconnectHooks MainForm::reconnectHooks()
+{
+    unattended::ReconnectHooks hooks;
+    hooks.wanted = [this] { return m_recorder.isRecording() && sessionIndicatedOpen(); };
+    hooks.stateBefore = [this] { return shownState(); };
+    hooks.showState = [this](const unattended::InstrumentState& state) { showReopenedState(state); };
+    hooks.changed = [this] {
+        showRecordingState();
+        m_acquisition.scheduleChanged();
+    };
+    return hooks;
 }
 
 } // namespace panel

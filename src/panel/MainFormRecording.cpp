@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QStandardPaths>
+#include <QTime>
 
 namespace panel {
 
@@ -47,6 +48,7 @@ void MainForm::Record_Click()
 {
     if (m_recorder.isRecording()) {
         m_recorder.stop(); // the recording's thread writes the last rows and syncs
+        m_reconnector->stop();
         showRecordingState();
         return;
     }
@@ -103,8 +105,24 @@ void MainForm::showRecordingState()
 {
     const bool recording = m_recorder.isRecording();
     m_Record->setText(recording ? kStopRecordingText : kRecordText);
-    setWindowTitle(recording ? m_captionWithoutRecording + kRecordingNote.arg(QFileInfo(m_recordingPath).fileName())
-                             : m_captionWithoutRecording);
+    if (!recording) {
+        m_failureNote.clear();
+        setWindowTitle(m_captionWithoutRecording);
+        return;
+    }
+    // The connection's state comes first: it says why nothing is measured.
+    const std::string connection = m_reconnector ? m_reconnector->stateText() : std::string();
+    const QString note = !connection.empty() ? QString::fromStdString(connection) : m_failureNote;
+    setWindowTitle(m_captionWithoutRecording + kRecordingNote.arg(QFileInfo(m_recordingPath).fileName())
+                   + (note.isEmpty() ? QString() : QStringLiteral(" - ") + note));
+}
+
+void MainForm::showFailureOnLine(const std::string& text)
+{
+    m_recorder.event("failure: " + text);
+    m_failureNote = QStringLiteral("%1 at %2")
+                        .arg(QString::fromStdString(text), QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+    showRecordingState();
 }
 
 void MainForm::SavePicture_Click()

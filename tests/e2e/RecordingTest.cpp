@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <fstream>
 #include <regex>
 
 namespace {
@@ -80,6 +81,34 @@ std::vector<std::string> recordedTraffic(const std::vector<Record>& records)
     return traffic;
 }
 
+// The transcript without the replies an outage swallowed: the "# lost:" note
+// after an outage counts the bytes of the last replies that never reached the
+// program (escaped in the transcript, one byte per \n or \xNN).
+std::string withoutLostReplies(const std::string& transcript)
+{
+    std::vector<std::string> lines = linesOf(transcript);
+    const std::regex lost("# lost: the last (\\d+) bytes sent were never read");
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::smatch bytes;
+        if (!std::regex_match(lines[i], bytes, lost))
+            continue;
+        long left = std::stol(bytes[1]);
+        for (std::size_t j = i; j-- > 0 && left > 0;) {
+            if (!lines[j].starts_with("< "))
+                continue;
+            long bytes = 0;
+            for (std::size_t at = 2; at < lines[j].size(); ++bytes)
+                at += lines[j][at] != '\\' ? 1 : lines[j][at + 1] == 'x' ? 4 : 2;
+            left -= bytes;
+            lines[j] = "# swallowed";
+        }
+    }
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
 class RecordingTest : public ProgramOverSimulator {
 protected:
     void startRecordingWindow(const QString& file)
@@ -136,6 +165,65 @@ TEST_F(RecordingTest, EveryReadingAndCommandOfASessionIsRecordedInTheTranscripts
     EXPECT_EQ(panelEvents, expected);
     EXPECT_NE(fileText(csvPath()).find("# identity: Quendel,Orvane DC Source,SIM0001,1.00\n"), std::string::npos);
 }
+
+struct LineLoss {
+    const char* name;
+    const char* fault;  // vantrel-sim's, seconds after its start
+    bool foundOffAfter; // the instrument comes back with its output off
+};
+void PrintTo(const LineLoss& loss, std::ostream* out)
+{
+    *out << loss.name;
+}
+
+class ReconnectTest : public RecordingTest, public ::testing::WithParamInterface<LineLoss> {};
+
+TEST_P(ReconnectTest, ARecordingGoesOnThroughALostLineWithoutABoxAndSendsNoSetting)
+{
+    const LineLoss& loss = GetParam();
+    startSimulator({"--fault", loss.fault});
+    startRecordingWindow(QString::fromStdString(csvPath().string()));
+    openOnSimulator();
+    click(ui().cmdOutput);
+    click(ui().chkRang); // 10 mA: a power cycle brings back 200 mA
+    ASSERT_TRUE(waitUntil([&] { return window->windowTitle().contains(" - session lost since "); }, 10000));
+    EXPECT_TRUE(window->windowTitle().endsWith(", retrying")) << window->windowTitle().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return fileText(csvPath()).find(",session reopened\n") != std::string::npos; }, 15000));
+    ASSERT_TRUE(waitForReadings(3)) << "measuring did not go on";
+    EXPECT_FALSE(window->windowTitle().contains("session lost"));
+    EXPECT_EQ(colourOf(ui().picOutputon_off), loss.foundOffAfter ? forms::kLampOff : forms::kLampOn);
+    click(ui().cmdComopen); // the transcript ends with the recording
+    window->recordAction()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return fileText(csvPath()).ends_with(",recording stopped\n"); }));
+
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown[0].text;
+    const std::vector<Record> records = recorded();
+    std::vector<std::string> events = csvEvents(records);
+    EXPECT_EQ(std::ranges::count_if(events, [](auto& e) { return e.starts_with("session lost: "); }), 1);
+    // Measuring waits while the line is gone: one failed reading, not one per sample.
+    EXPECT_EQ(std::ranges::count_if(events, [](auto& e) { return e.starts_with("read failed: "); }), 1);
+    std::erase_if(events, [](auto& e) { return !e.starts_with("session ") && !e.ends_with(" after reopen"); });
+    std::vector<std::string> expected{"session opened", events.at(1), "session reopened"};
+    if (loss.foundOffAfter)
+        expected.insert(expected.end(), {"output found off after reopen", "range of CH1 found 200 mA after reopen"});
+    expected.push_back("session closed");
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(ui().chkRang->isChecked(), loss.foundOffAfter);
+    const std::string afterLoss = transcript().substr(transcript().find("\n# outage:"));
+    EXPECT_EQ(std::ranges::count_if(linesOf(afterLoss),
+                                    [](auto& line) { return line.starts_with("> ") && line.find('?') == line.npos; }),
+              0)
+        << "a setting was sent after the loss:\n"
+        << afterLoss;
+    EXPECT_NE(events[1].find("went away"), std::string::npos) << events[1];
+    // Reading for reading and command for command, with "OUTPut 1" sent once, by the click.
+    EXPECT_EQ(recordedTraffic(records), transcriptTraffic(withoutLostReplies(transcript())));
+}
+
+INSTANTIATE_TEST_SUITE_P(LineLosses, ReconnectTest,
+                         ::testing::Values(LineLoss{"Unplugged", "outage:3@0.5", false},
+                                           LineLoss{"PowerCycled", "powercycle:3@0.5", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The recording program is a second run of this test, in the role the
 // variable below names; the first run kills it.
@@ -323,6 +411,78 @@ TEST_P(RecordingFaultTest, EndsWithOneMessageAndWholeRowsWhileMeasuringGoesOnAnd
 }
 
 INSTANTIATE_TEST_SUITE_P(FileFaults, RecordingFaultTest, ::testing::ValuesIn(kFileFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// vantrel-visa record: the window's recording without a window, as a process
+// of its own with standard error on a pipe.
+struct HeadlessRun {
+    const char* name;
+    std::vector<std::string> arguments; // after "record"; {resource} and {file} stand for the case's own
+    int exitStatus;
+    const char* errorHas;
+    int endingSignal = 0;        // sent once readings have come, 0: none
+    bool hangUpIgnoredAtStart{}; // as under nohup: a SIGHUP sent first must change nothing
+    bool fileExists{};
+};
+void PrintTo(const HeadlessRun& run, std::ostream* out)
+{
+    *out << run.name;
+}
+
+const HeadlessRun kHeadlessRuns[] = {
+    {"UntilTheDurationThroughAnOutage", {"{resource}", "{file}", "--speed", "Special", "--duration", "6"}, 0, ""},
+    {"UntilSigterm", {"{resource}", "{file}", "--speed", "Slow"}, 0, "", SIGTERM},
+    {"HangUpIgnoredAtStartStaysIgnored", {"{resource}", "{file}"}, 0, "", SIGINT, true},
+    {"FirstOpenFails", {"ASRL/nonexistent/orvane::INSTR", "{file}"}, 1, "/nonexistent/orvane"},
+    {"UnknownSpeed", {"{resource}", "{file}", "--speed", "Turbo"}, 2, "Special, Fast, Mid, Slow"},
+    {"ZeroDuration", {"{resource}", "{file}", "--duration", "0"}, 2, "positive whole number"},
+    {"NoFile", {"{resource}"}, 2, "RESOURCE and a FILE"},
+    {"ExistingFile", {"{resource}", "{file}"}, 3, "run.csv", 0, false, true},
+    {"FolderThatMakesNoFiles", {"{resource}", "/proc/vantrel-run.csv"}, 3, "no file can be made"},
+};
+
+class HeadlessRecordingTest : public RecordingTest, public ::testing::WithParamInterface<HeadlessRun> {};
+
+TEST_P(HeadlessRecordingTest, EndsWithItsExitStatusAndRecordsWhatTheInstrumentAnswered)
+{
+    const HeadlessRun& run = GetParam();
+    startSimulator({"--fault", "outage:2@0.5"}); // back before the first retry
+    if (run.fileExists)
+        std::ofstream(csvPath()) << "mine\n";
+    std::vector<std::string> arguments{"record"};
+    for (std::string argument : run.arguments)
+        arguments.push_back(argument == "{resource}" ? resource()
+                            : argument == "{file}"   ? csvPath().string()
+                                                     : argument);
+    const char* buildDir = std::getenv("VANTREL_BUILD_DIR");
+    const std::string program = buildDir ? std::string(buildDir) + "/vantrel-visa" : VANTREL_VISA_PATH;
+    if (run.hangUpIgnoredAtStart)
+        ::signal(SIGHUP, SIG_IGN); // inherited through exec, as nohup does it
+    SimulatorProcess tool(program, arguments);
+    if (run.hangUpIgnoredAtStart)
+        ::signal(SIGHUP, SIG_DFL);
+    if (run.endingSignal) {
+        ASSERT_TRUE(waitForReadings(3)) << tool.errorText();
+        if (run.hangUpIgnoredAtStart) {
+            tool.signal(SIGHUP);
+            ASSERT_TRUE(waitForReadings(3)) << "a hang-up ignored at start ended the run";
+        }
+        tool.signal(run.endingSignal);
+    }
+    EXPECT_EQ(tool.wait(20s), run.exitStatus);
+    EXPECT_NE(tool.errorText().find(run.errorHas), std::string::npos);
+    if (run.fileExists)
+        EXPECT_EQ(fileText(csvPath()), "mine\n");
+    if (run.exitStatus != 0)
+        return;
+    const std::vector<Record> records = recorded();
+    EXPECT_EQ(csvEvents(records).back(), "recording stopped");
+    EXPECT_EQ(recordedTraffic(records), transcriptTraffic(withoutLostReplies(transcript())));
+    if (!run.endingSignal) // the run outlasted the outage
+        EXPECT_EQ(std::ranges::count(csvEvents(records), std::string("session reopened")), 1) << fileText(csvPath());
+}
+
+INSTANTIATE_TEST_SUITE_P(HeadlessRuns, HeadlessRecordingTest, ::testing::ValuesIn(kHeadlessRuns),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -79,7 +79,11 @@ inline std::string fileText(const std::filesystem::path& path)
 // when the test ends.
 class SimulatorProcess {
 public:
-    explicit SimulatorProcess(const std::vector<std::string>& arguments)
+    explicit SimulatorProcess(const std::vector<std::string>& arguments) : SimulatorProcess(simulatorPath(), arguments)
+    {
+    }
+    // Another of the project's programs, run the same way.
+    SimulatorProcess(const std::string& path, const std::vector<std::string>& arguments)
     {
         int out[2], err[2];
         if (::pipe(out) != 0 || ::pipe(err) != 0)
@@ -89,7 +93,6 @@ public:
             ::dup2(out[1], STDOUT_FILENO);
             ::dup2(err[1], STDERR_FILENO);
             std::vector<char*> argv;
-            const auto path = simulatorPath();
             argv.push_back(const_cast<char*>(path.c_str()));
             for (const auto& a : arguments)
                 argv.push_back(const_cast<char*>(a.c_str()));

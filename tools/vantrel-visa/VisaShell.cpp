@@ -27,6 +27,11 @@ const char* const kUsage = "usage: vantrel-visa [--simulate] [--baud N] [--timeo
                            "  match EXPR NAME...     the names that the resource expression accepts\n"
                            "  query RESOURCE TEXT    send TEXT and a line feed, print the reply as read\n"
                            "  write RESOURCE TEXT    send TEXT and a line feed\n"
+                           "  record RESOURCE FILE [--speed Special|Fast|Mid|Slow] [--duration SECONDS]\n"
+                           "                         record readings and events into the new FILE (CSV) as the\n"
+                           "                         window does, reopening a lost session, until the duration\n"
+                           "                         is over or SIGINT/SIGTERM; exit 1: the first open failed,\n"
+                           "                         2: malformed command line, 3: FILE cannot be written\n"
                            "defaults: --baud 38400 --timeout 2000\n"
                            "vantrel-visa --help | --version: this text, or the name and version\n";
 

@@ -1,15 +1,21 @@
 // vantrel-visa: a small VISA shell for people checking the connection to
 // their instrument, with the same resource managers as the program.
+#include "RecordCommand.h"
 #include "VisaShell.h"
+
+#include "app/TerminationSignals.h"
 
 #include "sim/SimulatedResourceManager.h"
 #include "version/Version.h"
 #include "visa/Error.h"
+#include "visa/OnIoThread.h"
 #include "visa/ResourceManagers.h"
 
 #include <QCoreApplication>
 
 #include <iostream>
+
+#include <unistd.h>
 
 namespace {
 
@@ -26,6 +32,27 @@ std::unique_ptr<visa::ResourceManager> createProgramManager()
         }
     }
     throw visa::Error("No resource manager could be loaded:" + reasons);
+}
+
+// "record": the window's recording without a window. Its managers and
+// sessions run on an I/O thread as the window's do, so the measuring loop
+// keeps its own thread free.
+int recordWithoutWindow(const tools::ShellOptions& shell)
+{
+    const tools::RecordOptions options =
+        tools::parseRecordOptions(std::vector<std::string>(shell.command.begin() + 1, shell.command.end()));
+    // Caught from here on (unless ignored at start, as under nohup): the run
+    // ends as asked, with its last rows written and the port's lock removed.
+    app::TerminationSignals termination;
+    const auto io = std::make_shared<visa::IoThread>();
+    const bool simulate = shell.simulate;
+    visa::ResourceManagerFactory managers = [simulate](const std::string& name) {
+        return simulate ? sim::createSimulatedResourceManager() : visa::createResourceManager(name);
+    };
+    tools::RecordCommand command(options, visa::onIoThread(io, std::move(managers)), io, shell.baud, std::cerr,
+                                 ::isatty(STDERR_FILENO) == 1);
+    QObject::connect(&termination, &app::TerminationSignals::received, &command, &tools::RecordCommand::end);
+    return command.run();
 }
 
 } // namespace
@@ -46,6 +73,8 @@ int main(int argc, char* argv[])
     }
     try {
         tools::ShellOptions options = tools::parseShellOptions(arguments);
+        if (options.command.front() == "record")
+            return recordWithoutWindow(options);
         const bool simulate = options.simulate;
         tools::VisaShell shell(
             std::move(options),

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "instrument/IOClass.h"
+#include "record/Recorder.h"
+#include "scope/AcquisitionLoop.h"
+#include "scope/CurrentReadings.h"
+#include "scope/SampleBuffer.h"
+#include "unattended/Reconnector.h"
+#include "unattended/TrafficGate.h"
+#include "visa/IoThread.h"
+
+#include <QEventLoop>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tools {
+
+// What "record RESOURCE FILE [--speed NAME] [--duration SECONDS]" asks for.
+struct RecordOptions {
+    std::string resource;
+    std::string file;
+    int speed = 1; // position in the window's speed list: Fast
+    std::optional<std::chrono::seconds> duration;
+};
+
+// Throws UsageError on a malformed command line.
+RecordOptions parseRecordOptions(const std::vector<std::string>& arguments);
+
+// The exit statuses of vantrel-visa record.
+enum RecordExit { kRecorded = 0, kFirstOpenFailed = 1, kFileNotWritable = 3 };
+
+// A recording without a window: opens the resource as the window's Open
+// does, reads the instrument's state, and records every reading and event
+// into a new file through the window's own acquisition loop, reconnect and
+// recording writer, until the duration is over or end() is called (a
+// termination signal). A lost session is retried as in the window. Prints a
+// status line at most once a second when `statusIsTerminal`; failures always.
+class RecordCommand : public QObject,
+                      private instrument::Dialogs,
+                      private instrument::AlarmDisplay,
+                      private record::RowSink {
+    Q_OBJECT
+public:
+    RecordCommand(RecordOptions options, visa::ResourceManagerFactory managers, std::shared_ptr<visa::IoThread> io,
+                  std::int32_t baud, std::ostream& err, bool statusIsTerminal);
+    ~RecordCommand() override;
+
+    // Runs the recording in a local event loop; returns the exit status.
+    int run();
+    // Ends the run as asked: the recording finished, the session closed.
+    void end() { finishWhenIdle(kRecorded); }
+
+private:
+    void showMessage(const std::string& title, const std::string& text, instrument::MessageIcon icon) override;
+    void showAlarm(const std::string& text, std::uint32_t backgroundBgr) override;
+    void row(const record::Row& row) override;
+
+    scope::AcquisitionHooks acquisitionHooks();
+    unattended::ReconnectHooks reconnectHooks();
+    void printStatus();
+    void printFailure(const std::string& text);
+    void awaitAnswerOut();
+    void finish(int status);
+    // Ends the run once no call is waited for: an ending that comes during
+    // an open or a reading's wait (a signal, the duration, a file failure)
+    // runs after that call, never inside it.
+    void finishWhenIdle(int status);
+
+    RecordOptions m_options;
+    std::shared_ptr<visa::IoThread> m_io;
+    std::ostream& m_err;
+    bool m_statusIsTerminal;
+    std::int32_t m_baud;
+
+    record::Recorder m_recorder;
+    unattended::TrafficGate m_gate{m_recorder};
+    instrument::IOClass m_instrument;
+    scope::SampleBuffer m_samples;
+    std::int32_t m_lastIndex = 0;
+    bool m_dataValid = false;
+    bool m_measuring = false;
+    scope::CurrentReadings m_readings;
+    scope::AcquisitionLoop m_acquisition;
+    unattended::InstrumentState m_state; // as read at the open and after each reopen
+    unattended::Reconnector m_reconnector;
+
+    QEventLoop m_loop;
+    QTimer m_statusTimer;
+    std::optional<int> m_status;
+    std::string m_lastMessage;
+    long m_rows = 0;
+    long m_rowsAtLastStatus = 0;
+    std::string m_lastReading;
+    bool m_statusShown = false;
+};
+
+} // namespace tools
