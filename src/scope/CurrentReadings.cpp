@@ -93,7 +93,18 @@ void CurrentReadings::queueQuestion()
                 self->takeArrived();
         });
         if (const auto next = job.lock(); again && next)
-            thread->post([next] { (*next)(); });
+            thread->post([next, shared] {
+                {
+                    // Held behind a handler (a Stop, a Close), the question may
+                    // be unwanted by the time it could go out.
+                    std::lock_guard lock(shared->mutex);
+                    if (!shared->keepBusy || shared->gone) {
+                        shared->asking = false;
+                        return;
+                    }
+                }
+                (*next)();
+            });
     };
     m_thread->post([job] { (*job)(); });
 }

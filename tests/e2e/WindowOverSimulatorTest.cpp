@@ -69,7 +69,7 @@ TEST_F(WindowOverSimulatorTest, AUserSessionReachesTheInstrumentByteForByte)
     const std::string atClose = transcript();
     QTest::qWait(200);
     EXPECT_EQ(transcript(), atClose);
-    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown.front().text;
     endCase();
     const Lines expected{"> IDN?\\n",
                          "< Quendel,Orvane DC Source,SIM0001,1.00\\n",
