@@ -1,9 +1,11 @@
 #pragma once
 
 #include "forms/MainFormLayout.h"
+#include "forms/OpenFileDialog.h"
 #include "forms/SaveFileDialog.h"
 #include "forms/Timer.h"
 #include "forms/frmAbout.h"
+#include "history/HistoryWindows.h"
 #include "instrument/IOClass.h"
 #include "instrument/Surroundings.h"
 #include "record/Recorder.h"
@@ -64,6 +66,12 @@ public:
     QAction* recordAction() const { return m_Record; }
     QAction* savePictureAction() const { return m_SavePicture; }
 
+    // View > History and File > Open Recording...: the history of the run and of recordings.
+    history::HistoryWindows& historyWindows() { return m_historyWindows; }
+    void setOpenFileDialog(forms::OpenFileDialog& dialog) { m_openFileDialog = &dialog; }
+    QAction* historyAction() const { return m_History; }
+    QAction* openRecordingAction() const { return m_OpenRecording; }
+
 public slots:
     void end_program_Click();
     void Ver_Click();
@@ -86,6 +94,8 @@ public slots:
     // File menu: recording and the picture.
     void Record_Click();
     void SavePicture_Click();
+    void History_Click();
+    void OpenRecording_Click();
 
 protected:
     // Unload event: closing the window by any means.
@@ -125,6 +135,8 @@ private:
     record::Recorder::FailureHandler recordingFailureHandler();
     // The Record item's text and the caption's recording note follow the state.
     void showRecordingState();
+    void addHistoryActions();
+    history::HistoryServices historyServices();
 
     // Closes the session and ends the program; runs once. During an
     // instrument call it runs the moment that call returns.
@@ -148,6 +160,8 @@ private:
     bool m_bShutDownPending = false;
     bool m_bPollDeferred = false;
 
+    // Before the recorder, which hands it rows until its very end.
+    history::HistoryWindows m_historyWindows{historyServices()};
     record::Recorder m_recorder{recordingFailureHandler()};
     forms::DesktopSaveFileDialog m_desktopSaveFileDialog;
     forms::SaveFileDialog* m_saveFileDialog = &m_desktopSaveFileDialog;
@@ -155,6 +169,10 @@ private:
     QAction* m_SavePicture = nullptr;
     QString m_captionWithoutRecording;
     QString m_recordingPath;
+    forms::DesktopOpenFileDialog m_desktopOpenFileDialog;
+    forms::OpenFileDialog* m_openFileDialog = &m_desktopOpenFileDialog;
+    QAction* m_History = nullptr;
+    QAction* m_OpenRecording = nullptr;
 };
 
 } // namespace panel
