@@ -7,12 +7,14 @@
 //   memory MINUTES                   peak resident memory after that many
 //                                    minutes' worth of samples at "Special"
 //   startup RUNS                     process start to the window shown
-//   stall healthy|slow|silent|hangup SECONDS
+//   stall healthy|slow|silent|hangup|stuck-recording SECONDS
 //                                    the longest time the UI thread spends
 //                                    outside its event loop while measuring
 //                                    over vantrel-sim --pty (silent: during
 //                                    the open that times out; hangup: after
-//                                    the line is gone, with the CPU share)
+//                                    the line is gone, with the CPU share;
+//                                    stuck-recording: recording to a pipe
+//                                    that nobody reads, as to a stalled disk)
 //
 // Prints BENCH rows (Results.h).
 #include "CountingResourceManager.h"
@@ -323,7 +325,8 @@ int stall(const std::string& fault, double measureSeconds)
     const std::map<std::string, std::vector<std::string>> faults{{"healthy", {}},
                                                                  {"slow", {"--fault", "slow:1500"}},
                                                                  {"silent", {"--fault", "silent"}},
-                                                                 {"hangup", {"--fault", "hangup:1"}}};
+                                                                 {"hangup", {"--fault", "hangup:1"}},
+                                                                 {"stuck-recording", {}}};
     const auto found = faults.find(fault);
     if (found == faults.end())
         throw std::runtime_error("unknown fault " + fault);
@@ -342,6 +345,18 @@ int stall(const std::string& fault, double measureSeconds)
                       "ms", kStallLimitMs, "", bench::Target{bench::Target::Kind::Below}});
         return 0;
     }
+    // The recording's pipe takes one page and is never read: its writes block
+    // from then on, and after 5 s the recording gives up with its message.
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath(QStringLiteral("stuck.csv"));
+    int reader = -1;
+    if (fault == "stuck-recording") {
+        if (::mkfifo(pipe.toLocal8Bit().constData(), 0600) != 0)
+            throw std::runtime_error("cannot make a pipe to record to");
+        reader = ::open(pipe.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ::fcntl(reader, F_SETPIPE_SZ, 4096);
+        program.window().startRecording(pipe, record::RecordingFile::Existing::Replace);
+    }
     program.open(resource);
     program.clickOutput();
     program.chooseSpeed(QStringLiteral("Special"));
@@ -352,9 +367,12 @@ int stall(const std::string& fault, double measureSeconds)
     const std::map<std::string, std::string> what{
         {"healthy", "6a longest UI-thread stall, measuring at Special"},
         {"slow", "6b longest UI-thread stall, measuring, replies 1500 ms late"},
-        {"hangup", "6d longest UI-thread stall, measuring after a hang-up"}};
+        {"hangup", "6d longest UI-thread stall, measuring after a hang-up"},
+        {"stuck-recording", "6e longest UI-thread stall, measuring while recording to a disk that stops taking data"}};
     bench::print({what.at(fault) + ", " + bench::figureText(measureSeconds) + " s", watch.longestMs(), "ms",
                   kStallLimitMs, "", bench::Target{bench::Target::Kind::Below}});
+    if (reader >= 0 && program.window().isRecording())
+        throw std::runtime_error("the recording to a pipe that nobody reads was never given up");
     if (fault == "hangup") {
         watch.stop();
         const double cpuBefore = cpuSeconds();

@@ -39,6 +39,7 @@ done
 for fault in healthy slow silent hangup; do
   measure vantrel-bench-program stall "$fault" 6
 done
+measure vantrel-bench-program stall stuck-recording 8 # past the recording's 5 s give-up
 measure vantrel-bench-program startup 7
 measure vantrel-bench-program memory 10
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)

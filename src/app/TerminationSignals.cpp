@@ -25,14 +25,21 @@ void onSignal(int)
     errno = savedErrno;
 }
 
-void setHandler(void (*handler)(int))
+void setHandler(int signalNumber, void (*handler)(int))
 {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signalNumber : kSignals)
-        ::sigaction(signalNumber, &action, nullptr);
+    ::sigaction(signalNumber, &action, nullptr);
+}
+
+// A signal the program was started with ignored (nohup, setsid, a service
+// manager) is meant to stay ignored.
+bool ignoredAtStart(int signalNumber)
+{
+    struct sigaction current {};
+    return ::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }
 
 } // namespace
@@ -45,12 +52,18 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
         throw std::runtime_error("Cannot create the pipe for termination signals");
     m_notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &TerminationSignals::drain);
-    setHandler(onSignal);
+    for (int signalNumber : kSignals) {
+        if (ignoredAtStart(signalNumber))
+            continue;
+        setHandler(signalNumber, onSignal);
+        m_caught.push_back(signalNumber);
+    }
 }
 
 TerminationSignals::~TerminationSignals()
 {
-    setHandler(SIG_DFL);
+    for (int signalNumber : m_caught)
+        setHandler(signalNumber, SIG_DFL);
     m_notifier.reset();
     for (int& fd : g_pipe)
         ::close(std::exchange(fd, -1));

@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 
 #include <memory>
+#include <vector>
 
 namespace app {
 
@@ -11,8 +12,9 @@ namespace app {
 // program ended by its desktop, a Ctrl+C or a closed terminal ends as
 // File > Exit does: the session closed and the serial port's lock file
 // removed, never left behind to block the next user. While one object
-// exists the three signals are caught; its destruction restores their
-// default actions.
+// exists the three signals are caught, except those the program was started
+// with ignored (nohup): they stay ignored. Its destruction restores the
+// default actions of those it caught.
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
@@ -26,6 +28,7 @@ private:
     void drain();
 
     std::unique_ptr<QSocketNotifier> m_notifier;
+    std::vector<int> m_caught;
 };
 
 } // namespace app

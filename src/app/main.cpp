@@ -47,7 +47,7 @@ std::optional<Options> parseOptions(int argc, char** argv)
         const std::string_view arg = argv[i];
         if (arg == "--simulate")
             options.simulate = true;
-        else if (arg == "--record" && i + 1 < argc)
+        else if (arg == "--record" && i + 1 < argc && *argv[i + 1] != '\0') // an empty name is no file
             options.recordFile = argv[++i];
         else if (arg == "--help" || arg == "-h")
             options.help = true;

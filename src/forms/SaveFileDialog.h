@@ -11,8 +11,9 @@ namespace forms {
 class SaveFileDialog {
 public:
     virtual ~SaveFileDialog() = default;
-    // The chosen path, or an empty text when the user cancelled. An existing
-    // file is only returned once the user has agreed to replace it.
+    // The chosen path, or an empty text when the user cancelled. A name
+    // chosen without an extension gets that of the suggested path. An
+    // existing file is only returned once the user has agreed to replace it.
     virtual QString askSavePath(QWidget* parent, const QString& caption, const QString& suggestedPath,
                                 const QString& filter) = 0;
 };

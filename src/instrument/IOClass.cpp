@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 namespace instrument {
 
@@ -18,6 +19,9 @@ constexpr std::int32_t kIoTimeoutMs = 2000;
 constexpr std::int16_t kDataBits = 8;
 constexpr double kOverRangeCurrent = 300; // above every full scale the scope draws
 constexpr const char* kOcpAdvice = " Release OCP mode by Output on/off key";
+constexpr const char* kCurrentsQuery = "I?";
+constexpr const char* kNoSession = "No instrument session is open: choose a resource and open it first.";
+constexpr std::int32_t kReadCount = 255; // most characters one read may return
 
 // Alarm box backgrounds, 0x00BBGGRR, after the channel the OCP field names.
 constexpr std::uint32_t kLightRed = 0x00C0C0FF;   // RGB(255, 192, 192), CH1
@@ -27,6 +31,19 @@ constexpr std::uint32_t kLightCyan = 0x00FFFFC0;  // RGB(192, 255, 255), any oth
 bool contains(const std::string& text, const char* part)
 {
     return text.find(part) != std::string::npos;
+}
+
+// What a step of an operation failed with, as the failure report shows it.
+std::optional<std::string> failureOf(const std::function<void()>& step)
+{
+    try {
+        step();
+        return std::nullopt;
+    } catch (const std::exception& failure) {
+        return failure.what();
+    } catch (...) {
+        return "An unexpected failure occurred while talking to the instrument.";
+    }
 }
 
 // The instrument's own conversion failures (a reply that is no truth value, a
@@ -60,7 +77,7 @@ IOClass::IOClass(Surroundings surroundings) : m_surroundings(std::move(surroundi
         m_visa = create("AgilentRM.SRMCls");
     if (m_visa) {
         m_bAcMessage = true;
-        m_lReadCount = 255;
+        m_lReadCount = kReadCount;
         return;
     }
     if (bErrorFlag) {
@@ -90,25 +107,19 @@ void IOClass::reportFailure(const std::string& description)
 
 bool IOClass::runReported(const std::function<void()>& step)
 {
-    std::string description;
-    try {
-        step();
+    const std::optional<std::string> description = failureOf(step);
+    if (!description)
         return true;
-    } catch (const std::exception& failure) {
-        description = failure.what();
-    } catch (...) {
-        description = "An unexpected failure occurred while talking to the instrument.";
-    }
     if (m_firstFailure.empty())
-        m_firstFailure = description;
-    reportFailure(description);
+        m_firstFailure = *description;
+    reportFailure(*description);
     return false;
 }
 
 visa::Session& IOClass::session() const
 {
     if (!m_Msg)
-        throw visa::Error("No instrument session is open: choose a resource and open it first.");
+        throw visa::Error(kNoSession);
     return *m_Msg;
 }
 
@@ -138,6 +149,7 @@ void IOClass::SetBaudRate(std::int32_t lBrate)
 
 bool IOClass::VISAOpen()
 {
+    m_firstFailure.clear();
     const bool opened = runReported([this] {
         if (!m_visa)
             throw visa::Error("No VISA resource manager is loaded, so " + m_strResource + " cannot be opened.");
@@ -162,11 +174,15 @@ bool IOClass::VISAOpen()
             throw;
         }
     });
-    if (!opened)
+    if (!opened) {
+        if (m_surroundings.traffic)
+            m_surroundings.traffic->openFailed(m_firstFailure);
         return false;
+    }
 
     m_bVisaOpened = true;
     if (const std::string identity = GetID(); !identity.empty()) {
+        m_bOpenReported = true;
         if (m_surroundings.traffic)
             m_surroundings.traffic->sessionOpened(m_strResource, trimmedField(identity));
         return true;
@@ -174,8 +190,12 @@ bool IOClass::VISAOpen()
 
     // A failed transfer inside GetID has been reported there already, which cleared the
     // flag; a box still due here means the instrument answered, but with nothing.
+    const std::string emptyAnswer =
+        "The instrument at " + m_strResource + " gave an empty answer to the identity query IDN?.";
     if (runReported([this] { VISAClose(); }))
-        reportFailure("The instrument at " + m_strResource + " gave an empty answer to the identity query IDN?.");
+        reportFailure(emptyAnswer);
+    if (m_surroundings.traffic)
+        m_surroundings.traffic->openFailed(m_firstFailure.empty() ? emptyAnswer : m_firstFailure);
     return false;
 }
 
@@ -216,7 +236,9 @@ void IOClass::SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::
 
 void IOClass::VISAClose()
 {
-    if (m_bVisaOpened && m_surroundings.traffic)
+    // One close for each open the observer heard of, also when this close
+    // fails and is tried again.
+    if (std::exchange(m_bOpenReported, false) && m_surroundings.traffic)
         m_surroundings.traffic->sessionClosed();
     // A failed close leaves the flag as it was, so the close can be tried again.
     if (m_bVisaOpened)
@@ -379,7 +401,7 @@ bool IOClass::queryTruthValue(const std::string& query)
 
 Readback IOClass::GetCurrentCHArray()
 {
-    return readThreeFields("I?", true);
+    return readThreeFields(kCurrentsQuery, true);
 }
 
 Readback IOClass::GetVoltageCHArray()
@@ -397,7 +419,40 @@ Readback IOClass::readThreeFields(const std::string& query, bool watchAlarms)
 {
     m_firstFailure.clear();
     SetString(query);
-    const std::string reply = GetString();
+    return parseThreeFields(query, GetString(), watchAlarms);
+}
+
+CurrentsExchange IOClass::askCurrents(visa::Session* session)
+{
+    // As SetString and GetString do it: a failed write still reads.
+    CurrentsExchange exchange;
+    exchange.writeFailure = failureOf([&] {
+        if (!session)
+            throw visa::Error(kNoSession);
+        exchange.written = session->writeString(kCurrentsQuery + std::string("\n"));
+    });
+    exchange.readFailure = failureOf([&] {
+        if (!session)
+            throw visa::Error(kNoSession);
+        exchange.reply = session->readString(kReadCount);
+    });
+    return exchange;
+}
+
+Readback IOClass::takeCurrents(const CurrentsExchange& exchange)
+{
+    m_firstFailure.clear();
+    const auto report = [this](const std::optional<std::string>& failure) {
+        return !failure || runReported([&] { throw visa::Error(*failure); });
+    };
+    if (report(exchange.writeFailure))
+        m_vss = exchange.written;
+    report(exchange.readFailure);
+    return parseThreeFields(kCurrentsQuery, exchange.reply, true);
+}
+
+Readback IOClass::parseThreeFields(const std::string& query, const std::string& reply, bool watchAlarms)
+{
     std::array<double, 3> values{};
     std::vector<std::string> fields;
     const bool complete = runReported([&] {

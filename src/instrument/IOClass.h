@@ -16,6 +16,19 @@
 
 namespace instrument {
 
+// One current reading asked by a caller that does not wait for it: the
+// question and its answer travel on the I/O thread, and what happened there
+// is reported on the UI thread (IOClass::takeCurrents) as GetCurrentCHArray
+// would have reported it.
+struct CurrentsExchange {
+    std::string reply;
+    std::int32_t written = 0;
+    std::optional<std::string> writeFailure;
+    std::optional<std::string> readFailure;
+    // The answer came whole: nothing failed and the reply ended its line.
+    bool answered() const { return !writeFailure && !readFailure && !reply.empty() && reply.back() == '\n'; }
+};
+
 // The instrument object: the resource manager, at most one open session, the
 // DC source's command set and the parsing of its replies. Failures are caught
 // inside each operation and reported by one rule: only the first failure per
@@ -77,6 +90,14 @@ public:
     std::int32_t GetVISAResType();                         // failures reach the caller
     void SetBaudRate(std::int32_t lBrate);
 
+    // GetCurrentCHArray in two halves, for the acquisition and the
+    // over-current poll, which must not wait: askCurrents runs on the I/O
+    // thread and touches nothing but the session; takeCurrents runs on the UI
+    // thread and reports, parses, raises alarms and tells the traffic
+    // observer exactly as GetCurrentCHArray does.
+    static CurrentsExchange askCurrents(visa::Session* session);
+    Readback takeCurrents(const CurrentsExchange& exchange);
+
 private:
     void SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::int32_t unused);
 
@@ -90,6 +111,7 @@ private:
     void setUpInterface();
     bool queryTruthValue(const std::string& query);
     Readback readThreeFields(const std::string& query, bool watchAlarms);
+    Readback parseThreeFields(const std::string& query, const std::string& reply, bool watchAlarms);
     void showOcpAlarm(const std::string& field);
 
     Surroundings m_surroundings;
@@ -97,8 +119,10 @@ private:
     std::string m_strResource;
     std::int32_t m_lReadCount = 255;
     bool m_bAcMessage = true;
-    // The first failure since readThreeFields began, for the traffic observer.
+    // The first failure since readThreeFields or VISAOpen began, for the traffic observer.
     std::string m_firstFailure;
+    // The traffic observer has heard of the open session and not yet of its close.
+    bool m_bOpenReported = false;
 };
 
 } // namespace instrument

@@ -38,7 +38,10 @@ public:
 class TrafficObserver {
 public:
     virtual ~TrafficObserver() = default;
+    // Each open ends in exactly one of these two; sessionClosed() follows a
+    // sessionOpened() once, also when the close fails and is tried again.
     virtual void sessionOpened(const std::string& resource, const std::string& identity) = 0;
+    virtual void openFailed(const std::string& reason) = 0;
     virtual void sessionClosed() = 0;
     // A command that asks nothing back, as sent without its line end.
     virtual void commandSent(const std::string& command) = 0;

@@ -1,6 +1,7 @@
 #include "panel/MainForm.h"
 
 #include "forms/BackColor.h"
+#include "visa/HeldSerialLocks.h"
 #include "visa/IoThread.h"
 
 #include <QCloseEvent>
@@ -23,6 +24,8 @@ constexpr int kTimer2IntervalMs = 500;
 constexpr int kTimer3IntervalMs = 500;
 constexpr std::int32_t kSamplesPerSweep = 100;
 constexpr std::int32_t kFastPauseMs = 50;
+// How long an ending waits for the I/O thread to close the session.
+constexpr std::chrono::milliseconds kEndingCloseTime{300};
 
 } // namespace
 
@@ -34,9 +37,14 @@ MainForm::MainForm(instrument::Surroundings surroundings, ResourceMode mode, QWi
     m_ui.build(*this);
     setWindowTitle(mode == ResourceMode::Simulation ? kCaption + kSimulationSuffix : kCaption);
     connectHandlers();
-    if (m_surroundings.io)
-        connect(m_surroundings.io.get(), &visa::IoThread::longWait, this, &MainForm::showBusyPointer);
     addRecordingActions();
+    if (m_surroundings.io) {
+        m_inputDuringCalls =
+            std::make_unique<forms::InputDuringCalls>(*menuBar(), std::vector<QAction*>{m_ui.end_program});
+        connect(m_surroundings.io.get(), &visa::IoThread::callWaiting, m_inputDuringCalls.get(),
+                &forms::InputDuringCalls::callWaiting);
+        connect(m_surroundings.io.get(), &visa::IoThread::longWait, this, &MainForm::showBusyPointer);
+    }
 }
 
 void MainForm::connectHandlers()
@@ -58,12 +66,14 @@ void MainForm::connectHandlers()
         connect(m_ui.comVoltSet(i), &QPushButton::clicked, this, [this, i] { comVoltSet_Click(i); });
         m_ui.ChVText(i)->installEventFilter(this);
     }
-    // Enter or Space on a focused button clicks it, in the main window too.
+    // Enter or Space on a focused button clicks it, in the main window too,
+    // once per press.
     for (QPushButton* button : findChildren<QPushButton*>()) {
         button->setAutoDefault(true);
-        button->installEventFilter(this);
+        button->installEventFilter(&m_buttonKeys);
     }
-    m_ui.cmbSpeed->lineEdit()->installEventFilter(this);
+    // The combo box keeps the focus and hands keys to its line edit itself.
+    m_ui.cmbSpeed->installEventFilter(this);
 }
 
 MainForm::~MainForm()
@@ -87,6 +97,10 @@ bool MainForm::Form_Load()
     m_IO = std::make_unique<instrument::IOClass>(std::move(forInstrument));
     if (m_bProgramEnded)
         return false;
+    m_readings = std::make_unique<scope::CurrentReadings>(
+        *m_IO, m_surroundings.io, [this](const instrument::Readback& reading) { m_acquisition.readingTaken(reading); });
+    m_pollReadings = std::make_unique<scope::CurrentReadings>(*m_IO, m_surroundings.io,
+                                                              [this](const instrument::Readback&) { pollTaken(); });
 
     m_bDataValid = false;
     m_bMeasuring = false;
@@ -140,6 +154,7 @@ void MainForm::showAlarm(const std::string& text, std::uint32_t backgroundBgr)
 
 void MainForm::VISAResorceCombo_DropDown()
 {
+    const auto talking = conversation();
     forms::DropDownComboBox& combo = *m_ui.VISAResorceCombo;
     combo.clear();
 
@@ -184,8 +199,12 @@ void MainForm::Form_Unload()
 void MainForm::closeEvent(QCloseEvent* event)
 {
     Form_Unload();
-    // During an instrument call the window stays until the call returns.
-    event->setAccepted(m_bProgramEnded);
+    event->accept();
+}
+
+visa::IoThread::Conversation MainForm::conversation()
+{
+    return visa::IoThread::Conversation(m_surroundings.io.get());
 }
 
 bool MainForm::ioCallInFlight() const
@@ -215,26 +234,27 @@ void MainForm::showBusyPointer(bool busy)
 
 void MainForm::shutDown()
 {
-    if (m_bProgramEnded)
+    if (std::exchange(m_bProgramEnded, true))
         return;
-    if (ioCallInFlight()) {
-        // Ending waits for the call (bounded by its timeout), then goes before
-        // the handler that made the call takes its next step.
-        if (!std::exchange(m_bShutDownPending, true))
-            m_surroundings.io->afterCurrentCall([window = QPointer<MainForm>(this)] {
-                if (window)
-                    window->shutDown();
-            });
-        return;
+    if (m_readings) {
+        m_readings->settleForExit();
+        m_pollReadings->settleForExit();
     }
-    if (m_IO) {
+    // A call a handler waits for now is left to the I/O thread, and so is a
+    // close that cannot be done in time: the process ends either way.
+    if (m_IO && !ioCallInFlight()) {
+        if (m_surroundings.io)
+            m_surroundings.io->endWaitsBy(visa::IoThread::Clock::now() + kEndingCloseTime);
         try {
             m_IO->VISAClose();
         } catch (const std::exception&) {
             // A session that fails to close must not keep the program alive.
         }
     }
-    stopRecording();
+    // A port still open (a call in flight, a close that failed or gave up)
+    // must not leave its lock file behind for the next program.
+    visa::removeSerialLocksHeld();
+    finishRecordingForExit();
     endProgram();
 }
 

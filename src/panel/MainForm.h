@@ -1,5 +1,7 @@
 #pragma once
 
+#include "forms/ButtonKeys.h"
+#include "forms/InputDuringCalls.h"
 #include "forms/MainFormLayout.h"
 #include "forms/OpenFileDialog.h"
 #include "forms/SaveFileDialog.h"
@@ -10,7 +12,9 @@
 #include "instrument/Surroundings.h"
 #include "record/Recorder.h"
 #include "scope/AcquisitionLoop.h"
+#include "scope/CurrentReadings.h"
 #include "scope/SampleBuffer.h"
+#include "visa/IoThread.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -128,23 +132,30 @@ private:
     bool sessionIndicatedOpen() const;
 
     void addRecordingActions();
-    void stopRecording();
+    // At the program's end: "recording stopped" and the rows before it reach
+    // the disk, waited for a bounded time (the only wait for the disk).
+    void finishRecordingForExit();
     void recordingFailed(const QString& message);
-    // Reports a failed recording once the current handler has returned: a write
-    // fails deep inside a reading, where no message box may open.
+    // Hands a recording's failure from its own thread to the window.
     record::Recorder::FailureHandler recordingFailureHandler();
     // The Record item's text and the caption's recording note follow the state.
     void showRecordingState();
     void addHistoryActions();
     history::HistoryServices historyServices();
 
-    // Closes the session and ends the program; runs once. During an
-    // instrument call it runs the moment that call returns.
+    // Ends the program at once, also during an instrument call: the
+    // readings that came in are recorded, the session is closed when the I/O
+    // thread can do it within kEndingCloseMs, the recording gets its last
+    // rows, no serial lock file of ours stays. Runs once.
     void shutDown();
     bool ioCallInFlight() const;
-    // Runs the step now, or once the instrument call in flight is over and the
-    // window is back in its event loop (a timer's step never overlaps a call).
+    // Opened by every handler that talks to the instrument: the readings that
+    // nobody waits for go before or after it, never between its calls.
+    visa::IoThread::Conversation conversation();
+    // Runs the step now, or once the handler's instrument call in flight is
+    // over and the window is back in its event loop.
     void whenIoIdle(std::function<void()> step);
+    void pollTaken();
     void showBusyPointer(bool busy);
     void endProgram();
 
@@ -153,12 +164,15 @@ private:
     forms::Timer m_Timer1;
     forms::Timer m_Timer2;
     forms::Timer m_Timer3;
+    forms::ButtonKeys m_buttonKeys;
+    std::unique_ptr<forms::InputDuringCalls> m_inputDuringCalls;
     scope::AcquisitionLoop m_acquisition;
     QPointer<forms::frmAbout> m_frmAbout;
     bool m_bLoaded = false;
     bool m_bProgramEnded = false;
-    bool m_bShutDownPending = false;
-    bool m_bPollDeferred = false;
+    // The acquisition's readings and the over-current poll's, which nobody waits for.
+    std::unique_ptr<scope::CurrentReadings> m_readings;
+    std::unique_ptr<scope::CurrentReadings> m_pollReadings;
 
     // Before the recorder, which hands it rows until its very end.
     history::HistoryWindows m_historyWindows{historyServices()};

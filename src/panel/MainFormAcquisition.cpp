@@ -25,7 +25,9 @@ std::int32_t sleepMsForSpeed(int listIndex)
 scope::AcquisitionHooks MainForm::acquisitionHooks()
 {
     scope::AcquisitionHooks hooks;
-    hooks.readCurrents = [this] { return m_IO->GetCurrentCHArray(); };
+    hooks.askReading = [this] { m_readings->ask(); };
+    hooks.readingPending = [this] { return m_readings->pending(); };
+    hooks.keepLineBusy = [this](bool busy) { m_readings->keepLineBusy(busy); };
     hooks.ocpPending = [this] { return m_IO->OCP; };
     hooks.onOverCurrent = [this] { OCP_process(); };
     hooks.redraw = [this] { m_ui.WavePic->redraw(); };
@@ -33,7 +35,6 @@ scope::AcquisitionHooks MainForm::acquisitionHooks()
     hooks.sleepMs = [this] { return m_lSleepMs; };
     hooks.measuring = [this] { return m_bMeasuring; };
     hooks.showTimeBase = [this](const scope::TimeBase& timeBase) { showTimeBase(timeBase); };
-    hooks.whenIoIdle = [this](std::function<void()> step) { whenIoIdle(std::move(step)); };
     return hooks;
 }
 
@@ -55,17 +56,18 @@ void MainForm::MesCommand_Click()
         m_bMeasuring = true;
         forms::setBackColor(*m_ui.picMesCommand, forms::kLampOn);
         m_recorder.event("measuring started");
-        m_acquisition.resume();
     } else {
         m_bMeasuring = false;
         forms::setBackColor(*m_ui.picMesCommand, forms::kLampOff);
         m_recorder.event("measuring stopped");
     }
+    m_acquisition.scheduleChanged();
 }
 
 void MainForm::cmbSpeed_Click()
 {
     m_lSleepMs = sleepMsForSpeed(m_ui.cmbSpeed->currentIndex());
+    m_acquisition.scheduleChanged();
 }
 
 } // namespace panel

@@ -21,6 +21,7 @@ bool MainForm::sessionIndicatedOpen() const
 
 void MainForm::cmdComopen_Click()
 {
+    const auto talking = conversation();
     if (m_ui.VISAResorceCombo->currentText() == kNoResource)
         return;
     if (sessionIndicatedOpen())
@@ -54,8 +55,10 @@ void MainForm::openSession()
 
 void MainForm::closeSession()
 {
-    // First, so that the acquisition takes no further sample.
+    // First, so that the acquisition asks nothing more; the reading on its
+    // way is still taken and stored.
     m_bMeasuring = false;
+    m_acquisition.scheduleChanged();
     try {
         m_IO->VISAClose();
     } catch (const std::exception& failure) {

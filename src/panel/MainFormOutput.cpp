@@ -9,6 +9,7 @@ namespace panel {
 
 void MainForm::cmdOutput_Click()
 {
+    const auto talking = conversation();
     if (m_Timer1.isEnabled() || m_Timer2.isEnabled()) {
         // An over-current alarm is blinking: release it.
         m_IO->Output(false);
@@ -51,9 +52,8 @@ void MainForm::Timer1_Timer()
     forms::setBackColor(*m_ui.picOutputon_off, forms::kLampAlarm);
     m_Timer1.setEnabled(false);
     m_Timer2.setEnabled(true);
-    // The blink may come inside an instrument call's wait, where clicks must
-    // stay queued until the call is over.
-    QApplication::processEvents(ioCallInFlight() ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
+    // Inside a handler's instrument call the I/O thread's wait drops input, here too.
+    QApplication::processEvents();
 }
 
 void MainForm::Timer2_Timer()
@@ -65,33 +65,29 @@ void MainForm::Timer2_Timer()
 
 void MainForm::Timer3_Timer()
 {
-    if (ioCallInFlight()) {
-        // One poll, once the call is over, stands for every tick during it.
-        if (!std::exchange(m_bPollDeferred, true))
-            whenIoIdle([this] {
-                m_bPollDeferred = false;
-                if (m_Timer3.isEnabled())
-                    Timer3_Timer();
-            });
-        return;
-    }
     // The timer keeps running after a Close; with no session there is
-    // nothing to poll, and after a reopen it reads again.
-    if (!m_IO->m_bVisaOpened)
-        return;
-    // The reading itself shows the alarm text and sets the flag.
-    m_IO->GetCurrentCHArray();
+    // nothing to poll, and after a reopen it reads again. One poll on its way
+    // stands for every tick until it is answered.
+    if (m_IO->m_bVisaOpened && !m_pollReadings->pending())
+        m_pollReadings->ask();
+}
+
+void MainForm::pollTaken()
+{
+    // The reading itself has shown the alarm text and set the flag.
     if (m_IO->OCP)
         OCP_process();
 }
 
 void MainForm::chkRang_Click()
 {
+    const auto talking = conversation();
     m_IO->RengeChangeCH1(m_ui.chkRang->isChecked() ? 1 : 0);
 }
 
 void MainForm::chkSamplingRate_Click()
 {
+    const auto talking = conversation();
     m_IO->SamplingFreqConvert(m_ui.chkSamplingRate->isChecked() ? 1 : 0);
 }
 

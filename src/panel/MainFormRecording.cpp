@@ -14,13 +14,18 @@ namespace {
 const QString kRecordText = QStringLiteral("&Record...");
 const QString kStopRecordingText = QStringLiteral("Stop &Recording");
 const QString kRecordingNote = QStringLiteral(" - recording %1");
+// How long the program's end waits for the recording's last rows to reach the disk.
+constexpr std::chrono::milliseconds kExitWaitForDisk{400};
 
-// vantrel-YYYYMMDD-HHMMSS.<extension> in the user's documents folder.
+// vantrel-YYYYMMDD-HHMMSS.<extension> in the user's documents folder, or in
+// the home folder when there is no documents folder (the dialog would
+// otherwise open wherever the program was started).
 QString suggestedPath(const QString& extension)
 {
     const QString name = QStringLiteral("vantrel-%1.%2")
                              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")), extension);
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name);
+    const QDir documents(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    return (documents.exists() ? documents : QDir::home()).filePath(name);
 }
 
 } // namespace
@@ -42,7 +47,8 @@ void MainForm::addRecordingActions()
 void MainForm::Record_Click()
 {
     if (m_recorder.isRecording()) {
-        stopRecording();
+        m_recorder.stop(); // the recording's thread writes the last rows and syncs
+        showRecordingState();
         return;
     }
     const QString path = m_saveFileDialog->askSavePath(this, QStringLiteral("Record"), suggestedPath("csv"),
@@ -61,19 +67,18 @@ bool MainForm::startRecording(const QString& path, record::RecordingFile::Existi
         recordingFailed(QString::fromStdString(failure.what()));
         return false;
     }
-    // The preamble went to the file through the recorder; a failure there has stopped it already.
     showRecordingState();
-    return m_recorder.isRecording();
+    return true;
 }
 
-void MainForm::stopRecording()
+void MainForm::finishRecordingForExit()
 {
-    m_recorder.stop();
-    showRecordingState();
+    m_recorder.finishForExit(kExitWaitForDisk);
 }
 
 record::Recorder::FailureHandler MainForm::recordingFailureHandler()
 {
+    // Comes on the recording's own thread: over to the UI thread.
     return [this](const std::string& message) {
         QMetaObject::invokeMethod(
             this, [this, text = QString::fromStdString(message)] { recordingFailed(text); }, Qt::QueuedConnection);
@@ -83,12 +88,16 @@ record::Recorder::FailureHandler MainForm::recordingFailureHandler()
 void MainForm::recordingFailed(const QString& message)
 {
     showRecordingState();
-    if (m_surroundings.dialogs)
-        m_surroundings.dialogs->showMessage(
-            "Recording stopped",
-            (message + QStringLiteral(" Measuring goes on; choose File > Record... to record to another file."))
-                .toStdString(),
-            instrument::MessageIcon::Exclamation);
+    // The box waits until no instrument call is in flight and the window is
+    // back in its event loop, so it never opens inside a handler's call.
+    whenIoIdle([this, message] {
+        if (m_surroundings.dialogs)
+            m_surroundings.dialogs->showMessage(
+                "Recording stopped",
+                (message + QStringLiteral(" Measuring goes on; choose File > Record... to record to another file."))
+                    .toStdString(),
+                instrument::MessageIcon::Exclamation);
+    });
 }
 
 void MainForm::showRecordingState()

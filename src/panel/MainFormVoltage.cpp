@@ -10,6 +10,7 @@ namespace panel {
 
 void MainForm::comVoltSet_Click(int index)
 {
+    const auto talking = conversation();
     QLineEdit& box = *m_ui.ChVText(index);
     const VoltageEntry entry = VoltageEntry::check(box.text());
     // A cut to six characters stays visible whatever the outcome.
@@ -40,10 +41,7 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event)
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         // A typed speed is no pick from the list: Enter leaves it as typed.
-        if (enter && watched == m_ui.cmbSpeed->lineEdit())
-            return true;
-        // A held Enter (or a press whose release got lost) clicks a button once.
-        if (enter && key->isAutoRepeat() && qobject_cast<QPushButton*>(watched))
+        if (enter && watched == m_ui.cmbSpeed)
             return true;
         for (int i = 0; i < 3; ++i) {
             if (watched != m_ui.ChVText(i))

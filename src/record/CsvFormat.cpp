@@ -1,5 +1,7 @@
 #include "record/CsvFormat.h"
 
+#include "instrument/Replies.h"
+
 #include <ctime>
 
 namespace record {
@@ -77,10 +79,7 @@ std::string rowLine(const Row& row)
 
 std::string commentLine(std::string_view text)
 {
-    std::string line = "# ";
-    for (const char c : text)
-        line += (c == '\r' || c == '\n') ? ' ' : c;
-    return line + "\n";
+    return "# " + instrument::printableText(std::string(text)) + "\n";
 }
 
 } // namespace record

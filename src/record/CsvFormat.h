@@ -29,7 +29,8 @@ std::string localTextWithOffset(WallClock time);
 
 // One row of a run: a reading (the instrument's three fields as it sent them)
 // or an event. The recording writes rows, its reader gives them back, and
-// the history draws them.
+// the history draws them. The recorder escapes instrument text to printable
+// ASCII (\xNN) before it makes a row, so every file stays valid UTF-8.
 struct Row {
     std::chrono::milliseconds elapsed{}; // since the run began
     WallClock time{};
@@ -46,7 +47,8 @@ public:
 };
 
 std::string rowLine(const Row& row);
-// "# " and the text, its line ends replaced so the comment stays one line.
+// "# " and the text, with what is not printable ASCII escaped as \xNN (a line
+// end too), so the comment stays one line of valid UTF-8.
 std::string commentLine(std::string_view text);
 
 } // namespace record

@@ -1,6 +1,6 @@
 #include "record/Recorder.h"
 
-#include "record/CsvFormat.h"
+#include "instrument/Replies.h"
 #include "version/Version.h"
 
 namespace record {
@@ -17,6 +17,11 @@ std::string alarmChannel(std::string_view alarmText)
     return std::string(channel.empty() ? std::string_view("unknown channel") : channel);
 }
 
+std::chrono::milliseconds since(std::chrono::steady_clock::time_point began, std::chrono::steady_clock::time_point now)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now - began);
+}
+
 } // namespace
 
 Recorder::Recorder(FailureHandler onFailure) : m_onFailure(std::move(onFailure))
@@ -26,33 +31,48 @@ Recorder::Recorder(FailureHandler onFailure) : m_onFailure(std::move(onFailure))
 void Recorder::start(const std::string& path, RecordingFile::Existing existing)
 {
     stop();
-    m_file = std::make_unique<RecordingFile>(path, existing);
-    m_began = std::chrono::steady_clock::now();
-    write(commentLine(std::string("Vantrel ") + version::kText + " recording"));
-    write(commentLine("started " + localTextWithOffset(std::chrono::system_clock::now())));
+    m_file = std::make_unique<RecordingFile>(path, existing, m_onFailure);
+    m_began = Clock::now();
+    comment(std::string("Vantrel ") + version::kText + " recording");
+    comment("started " + localTextWithOffset(std::chrono::system_clock::now()));
     if (m_session)
         writeSessionComments();
-    write(std::string(kHeaderLine));
+    m_file->append(std::string(kHeaderLine), false);
 }
 
 void Recorder::stop()
 {
     if (!m_file)
         return;
-    event("recording stopped");
-    if (!m_file)
-        return; // that last row failed, and the failure has been reported
+    if (isRecording())
+        event("recording stopped");
     m_file->close();
-    const std::optional<std::string> failure = m_file->failure();
-    m_file.reset();
-    if (failure && m_onFailure)
-        m_onFailure(*failure);
+    std::erase_if(m_stopped, [](const std::unique_ptr<RecordingFile>& file) { return file->closed(); });
+    m_stopped.push_back(std::move(m_file));
+}
+
+void Recorder::finishForExit(std::chrono::milliseconds budget)
+{
+    const Clock::time_point deadline = Clock::now() + budget;
+    stop();
+    for (const std::unique_ptr<RecordingFile>& file : m_stopped)
+        file->waitClosed(deadline);
+}
+
+bool Recorder::isRecording() const
+{
+    return m_file && !m_file->failed();
+}
+
+void Recorder::setLiveSink(RowSink* sink)
+{
+    m_liveSink = sink;
+    m_liveBegan.reset();
 }
 
 void Recorder::event(std::string_view text)
 {
-    if (m_file)
-        write(rowLine({elapsed(), std::chrono::system_clock::now(), {}, std::string(text)}));
+    addRow({}, text);
 }
 
 void Recorder::rangeShown(std::string_view range)
@@ -60,8 +80,7 @@ void Recorder::rangeShown(std::string_view range)
     if (!m_session)
         return;
     m_session->range = range;
-    if (m_file)
-        write(commentLine("CH1 range: " + m_session->range));
+    comment("CH1 range: " + m_session->range);
 }
 
 void Recorder::alarmShown(std::string_view alarmText)
@@ -82,8 +101,6 @@ void Recorder::sessionOpened(const std::string& resource, const std::string& ide
 {
     m_session = OpenSession{resource, identity, {}};
     m_alarmRaised = false; // an alarm left at a close is not this session's
-    if (!m_file)
-        return;
     writeSessionComments();
     event("session opened");
 }
@@ -94,6 +111,11 @@ void Recorder::sessionClosed()
     event("session closed");
 }
 
+void Recorder::openFailed(const std::string& reason)
+{
+    event("open failed: " + reason);
+}
+
 void Recorder::commandSent(const std::string& command)
 {
     event(command);
@@ -101,8 +123,7 @@ void Recorder::commandSent(const std::string& command)
 
 void Recorder::currentsRead(const std::array<std::string, 3>& fields)
 {
-    if (m_file)
-        write(rowLine({elapsed(), std::chrono::system_clock::now(), fields, {}}));
+    addRow(fields, {});
 }
 
 void Recorder::readingFailed(const std::string& reason)
@@ -110,28 +131,39 @@ void Recorder::readingFailed(const std::string& reason)
     event("read failed: " + reason);
 }
 
+void Recorder::addRow(const std::array<std::string, 3>& fields, std::string_view event)
+{
+    const bool toFile = isRecording();
+    if (!toFile && !m_liveSink)
+        return;
+    const Clock::time_point now = Clock::now();
+    Row row{{}, std::chrono::system_clock::now(), {}, instrument::printableText(std::string(event))};
+    for (std::size_t channel = 0; channel < fields.size(); ++channel)
+        row.fields[channel] = instrument::printableText(fields[channel]);
+    if (m_liveSink) {
+        if (!m_liveBegan)
+            m_liveBegan = now;
+        row.elapsed = since(*m_liveBegan, now);
+        m_liveSink->row(row);
+    }
+    if (toFile) {
+        row.elapsed = since(m_began, now);
+        m_file->append(rowLine(row), true);
+    }
+}
+
+void Recorder::comment(const std::string& text)
+{
+    if (isRecording())
+        m_file->append(commentLine(text), false);
+}
+
 void Recorder::writeSessionComments()
 {
-    write(commentLine("resource: " + m_session->resource));
-    write(commentLine("identity: " + m_session->identity));
+    comment("resource: " + m_session->resource);
+    comment("identity: " + m_session->identity);
     if (!m_session->range.empty())
-        write(commentLine("CH1 range: " + m_session->range));
-}
-
-void Recorder::write(const std::string& line)
-{
-    if (!m_file || m_file->append(line))
-        return;
-    m_file->close();
-    const std::string failure = m_file->failure().value_or("Recording to " + m_file->path() + " stopped.");
-    m_file.reset();
-    if (m_onFailure)
-        m_onFailure(failure);
-}
-
-std::chrono::milliseconds Recorder::elapsed() const
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_began);
+        comment("CH1 range: " + m_session->range);
 }
 
 } // namespace record

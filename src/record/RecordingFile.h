@@ -1,61 +1,62 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <optional>
+#include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
-#include <string_view>
-#include <thread>
 
 namespace record {
 
-// A file that keeps every line appended to it: each line goes to the
-// operating system with ::write as it comes (nothing is held back in the
-// program), and a thread of its own syncs the file to disk at least once per
-// sync interval and once more on close, so a slow disk never stalls the
-// caller. The first failure (of a write or a sync) closes the file; what is
-// on disk stays, and failure() names the file and the cause.
+// A recording's file with a thread of its own that does all of its disk work,
+// so that a slow, full or stuck disk never holds up the caller (the UI
+// thread): append() only queues a whole line. The writer thread writes what
+// is queued, syncs the file to disk every kCheckInterval and at the end, and
+// as often checks that the file still has its name. A line reaches the file
+// whole or not at all: after a failed or short write the file is cut back to
+// its last whole line.
+//
+// The first failure ends the file: a write, sync or close that fails, the
+// file removed, renamed or replaced, or a disk that does not keep up (a line
+// still unwritten kStallLimit after it was queued, or kQueueLimit lines
+// waiting). It is reported once, through the failure handler, as a message
+// naming the file and the cause and, where the file still holds them, its
+// whole rows.
 class RecordingFile {
 public:
     enum class Existing { Replace, Refuse };
-    static constexpr std::chrono::milliseconds kSyncInterval{500};
+    // Runs on the writer's thread or the thread that watches it, with the
+    // file's lock held: it must only hand the message over, and return.
+    using FailureHandler = std::function<void(const std::string& message)>;
 
-    // Opens (creates) the file; throws std::runtime_error naming the file
-    // and the cause when it cannot.
-    RecordingFile(std::string path, Existing existing);
+    static constexpr std::chrono::milliseconds kCheckInterval{500};
+    static constexpr std::chrono::seconds kStallLimit{5};
+    // Far more than kStallLimit of readings at the fastest sampling.
+    static constexpr std::size_t kQueueLimit = 100000;
+
+    // Opens (creates) the file and starts its writer; throws
+    // std::runtime_error naming the file and the cause when it cannot.
+    RecordingFile(const std::string& path, Existing existing, FailureHandler onFailure);
     RecordingFile(const RecordingFile&) = delete;
     RecordingFile& operator=(const RecordingFile&) = delete;
+    // Closes as close() does and never waits: a writer still at work finishes
+    // on its own, and the failure handler is not called any more.
     ~RecordingFile();
 
-    // False once the file has failed or was closed: the line is dropped.
-    bool append(std::string_view line);
-    // Final sync and close; the failure, if any, stays readable.
+    // Queues one whole line; rows (not comments or the header) are counted
+    // for the failure message. Dropped once the file has failed or is closed.
+    void append(std::string line, bool isRow);
+    // Takes no further lines: the writer writes what is queued, syncs and
+    // closes the file on its own thread.
     void close();
-
-    bool isOpen() const;
-    std::optional<std::string> failure() const;
-    const std::string& path() const { return m_path; }
+    // Waits until the writer has closed the file, at most until `deadline`.
+    bool waitClosed(std::chrono::steady_clock::time_point deadline) const;
+    bool closed() const;
+    bool failed() const;
 
 private:
-    bool writable() const; // with m_mutex held
-    void syncLoop();
-    // Syncs without holding the lock, so appends go on meanwhile; the
-    // descriptor stays valid because only close() closes it, after the
-    // sync thread has ended.
-    void sync();
-    // With m_mutex held: records the first failure; nothing is written after it.
-    void failLocked(const std::string& what, int error);
-
-    std::string m_path;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    int m_fd = -1;
-    bool m_closed = false;
-    bool m_dirty = false;
-    bool m_closing = false;
-    std::optional<std::string> m_failure;
-    std::thread m_syncer;
+    struct Shared; // with the threads, which may outlive this object
+    std::shared_ptr<Shared> m_shared;
 };
 
 } // namespace record

@@ -49,106 +49,86 @@ AcquisitionLoop::AcquisitionLoop(SampleTarget target, AcquisitionHooks hooks, QO
 
 void AcquisitionLoop::start()
 {
-    ++m_run;
     m_timer.stop(); // the old run's next sample never comes
     m_reading = {};
     m_failedSampleStart.reset();
     m_capacity = std::max(0, guarded(m_hooks.sampleCount, std::int32_t{0}));
     m_target.buffer.allocate(m_capacity); // all zero, slot 0 included
     beginSweep();
-    if (m_phase == Phase::Sampling || m_phase == Phase::Restarting) {
-        // Inside a step of the old run's sample (a message box's event loop):
-        // the new run begins once that step has returned, so readings never overlap.
-        m_phase = Phase::Restarting;
-        return;
-    }
     sleepBeforeSample();
 }
 
-void AcquisitionLoop::resume()
+void AcquisitionLoop::scheduleChanged()
 {
-    if (m_phase == Phase::Paused)
-        continueAfterEvents();
+    updateLineBusy();
+    if (m_phase == Phase::Paused && measuring())
+        continueSampling();
 }
 
 void AcquisitionLoop::onTimer()
 {
-    if (m_phase == Phase::HandlingEvents) {
-        continueAfterEvents();
-    } else if (m_phase == Phase::Sleeping) {
-        if (!m_hooks.whenIoIdle) {
-            sampleOrPause();
-            return;
-        }
-        m_phase = Phase::AwaitingIo;
-        m_hooks.whenIoIdle([this, run = m_run] {
-            // start() may have begun a new run meanwhile, with its own pause.
-            if (run == m_run && m_phase == Phase::AwaitingIo)
-                sampleOrPause();
-        });
-    }
-}
-
-void AcquisitionLoop::sampleOrPause()
-{
     // Measuring may have been stopped during the pause: no reading then.
-    if (guarded(m_hooks.measuring, true))
-        takeSample();
+    if (measuring())
+        ask();
     else
         m_phase = Phase::Paused;
 }
 
-void AcquisitionLoop::continueAfterEvents()
+void AcquisitionLoop::ask()
 {
-    if (!guarded(m_hooks.measuring, true)) {
-        m_phase = Phase::Paused; // nothing scheduled: a paused acquisition costs nothing
+    m_phase = Phase::Asking;
+    m_askedAt = now();
+    updateLineBusy();
+    guarded(m_hooks.askReading);
+}
+
+void AcquisitionLoop::readingTaken(const instrument::Readback& reading)
+{
+    if (m_phase == Phase::Stopped)
         return;
-    }
+    // A failed reading leaves the previous one in place to be stored again.
+    if (reading)
+        m_reading = *reading;
+    m_failedSampleStart = reading ? std::optional<double>{} : m_askedAt;
+    // The next question, if one is out, went on its way about now.
+    m_askedAt = now();
+
+    if (guarded(m_hooks.ocpPending, false))
+        guarded(m_hooks.onOverCurrent);
+    store(m_reading);
+    guarded(m_hooks.redraw);
+    ++m_slot;
+
+    updateLineBusy();
+    if (measuring())
+        continueSampling();
+    else
+        m_phase = Phase::Paused; // nothing scheduled: a paused acquisition costs nothing
+}
+
+void AcquisitionLoop::continueSampling()
+{
     // A sweep ends only here, so a pause at its end counts into its duration.
     if (m_slot > m_sweepLength) {
         endSweep();
         beginSweep();
     }
-    sleepBeforeSample();
-}
-
-void AcquisitionLoop::takeSample()
-{
-    m_phase = Phase::Sampling;
-    const std::uint64_t run = m_run;
-
-    const double started = now();
-    const instrument::Readback reading = guarded(m_hooks.readCurrents, instrument::Readback{});
-    if (handOverIfRestarted(run))
-        return;
-    // A failed reading leaves the previous one in place to be stored again.
-    if (reading)
-        m_reading = *reading;
-    m_failedSampleStart = reading ? std::optional<double>{} : started;
-
-    if (guarded(m_hooks.ocpPending, false))
-        guarded(m_hooks.onOverCurrent);
-    if (handOverIfRestarted(run))
-        return;
-
-    store(m_reading);
-    guarded(m_hooks.redraw);
-    if (handOverIfRestarted(run))
-        return;
-
-    ++m_slot;
-    // Interval 0: the timer fires once the window's pending events are handled.
-    m_phase = Phase::HandlingEvents;
-    m_timer.start(0);
-}
-
-bool AcquisitionLoop::handOverIfRestarted(std::uint64_t run)
-{
-    if (run == m_run)
-        return false;
-    if (m_phase == Phase::Restarting)
+    if (guarded(m_hooks.readingPending, false))
+        m_phase = Phase::Asking; // its answer is on the way
+    else
         sleepBeforeSample();
-    return true;
+}
+
+void AcquisitionLoop::updateLineBusy()
+{
+    const bool busy = m_phase != Phase::Stopped && !m_failedSampleStart && measuring()
+                      && guarded(m_hooks.sleepMs, std::int32_t{-1}) == 0;
+    guarded([&] { m_hooks.keepLineBusy(busy); });
+}
+
+bool AcquisitionLoop::measuring()
+{
+    return guarded(m_hooks.measuring, true);
 }
 
 void AcquisitionLoop::beginSweep()

@@ -26,45 +26,55 @@ struct SampleTarget {
 // on the UI thread; any of them may run a nested event loop (a modal
 // message box) and may throw.
 struct AcquisitionHooks {
-    std::function<instrument::Readback()> readCurrents; // CH1..CH3 in mA, empty after a failure
-    std::function<bool()> ocpPending;                   // the instrument reported over-current
-    std::function<void()> onOverCurrent;                // start the alarm
-    std::function<void()> redraw;                       // full redraw of the picture
-    std::function<std::int32_t()> sampleCount;          // samples per sweep, read per sweep
-    std::function<std::int32_t()> sleepMs;              // pause before a sample, read per sample
-    std::function<bool()> measuring;                    // false: take no reading
-    std::function<void(const TimeBase&)> showTimeBase;  // after every sweep
-    std::function<double()> clockSeconds;               // monotonic; empty: steady clock
-    // Runs the step now, or once the instrument call in flight has returned;
-    // empty: now. The pause before a sample can end during another handler's
-    // instrument call, and the reading must not start before that call is over.
-    std::function<void(std::function<void()>)> whenIoIdle;
+    // Asks the instrument for one reading; its answer comes back through
+    // AcquisitionLoop::readingTaken(), later, from the event loop.
+    std::function<void()> askReading;
+    // A question is out already: it went on the line as soon as the answer
+    // before it was in, while the line is kept busy.
+    std::function<bool()> readingPending;
+    // Whether the next question may go out as soon as an answer is in,
+    // without waiting for the window to take that answer.
+    std::function<void(bool)> keepLineBusy;
+    std::function<bool()> ocpPending;                  // the instrument reported over-current
+    std::function<void()> onOverCurrent;               // start the alarm
+    std::function<void()> redraw;                      // full redraw of the picture
+    std::function<std::int32_t()> sampleCount;         // samples per sweep, read per sweep
+    std::function<std::int32_t()> sleepMs;             // pause before a sample, read per sample
+    std::function<bool()> measuring;                   // false: take no reading
+    std::function<void(const TimeBase&)> showTimeBase; // after every sweep
+    std::function<double()> clockSeconds;              // monotonic; empty: steady clock
 };
 
 // The acquisition, driven by the event loop of the UI thread. One sample:
 // pause for sleepMs (a single-shot timer, so the window stays responsive),
-// read, over-current test, store, redraw; then the window's pending events
-// are handled, and only then is the next pause scheduled, or nothing at all
-// while measuring is stopped (resume() continues with the next slot). After
-// the last slot of a sweep the measured duration becomes the time base.
+// ask for a reading, and when its answer has been taken: over-current test,
+// store, redraw; then the next pause, or nothing at all while measuring is
+// stopped (scheduleChanged() continues with the next slot). After the last
+// slot of a sweep the measured duration becomes the time base.
 //
-// The next sample is scheduled only when the current one has finished, so a
-// modal message box inside a reading holds the acquisition and no two
-// readings overlap. A failing step is skipped and the sample goes on: the
-// acquisition never ends because of an error.
+// At pause 0 while measuring the line is kept busy: the next question is
+// already on its way while a sample is stored and drawn. Everything else
+// waits for the sample before it: a modal message box opened while an answer
+// is taken holds the acquisition, and the answer that was already on its way
+// is taken after it. A failing step is skipped and the sample goes on: the
+// acquisition never ends because of an error. An answer that comes in after
+// measuring was stopped is still stored: a reading taken is never lost.
 class AcquisitionLoop : public QObject {
     Q_OBJECT
 public:
     AcquisitionLoop(SampleTarget target, AcquisitionHooks hooks, QObject* parent = nullptr);
 
     // Clears the buffer and starts a new sweep at slot 1. Called on every
-    // open of a session; whatever the previous run had pending is dropped.
+    // open of a session.
     void start();
-    // Continues a paused acquisition with the pause before the next slot.
-    // Does nothing when the acquisition is not paused.
-    void resume();
+    // Measuring or the pause changed: keeps the line busy or not, and
+    // continues a paused acquisition with the pause before the next slot.
+    void scheduleChanged();
+    // The answer to a question asked through the hooks: CH1..CH3 in mA, or
+    // nothing after a failure.
+    void readingTaken(const instrument::Readback& reading);
 
-    // Measuring was found stopped: nothing is scheduled until resume().
+    // Measuring was found stopped: nothing is scheduled until scheduleChanged().
     bool isPaused() const { return m_phase == Phase::Paused; }
 
 private:
@@ -72,23 +82,20 @@ private:
     static constexpr std::int32_t kFailedSampleCycleMs = 250;
 
     enum class Phase {
-        Stopped,        // never started
-        Sleeping,       // the pause before a sample runs
-        AwaitingIo,     // the pause is over; another instrument call is under way
-        Sampling,       // a sample is in hand
-        HandlingEvents, // the window's pending events run before the next pause
+        Stopped,  // never started
+        Sleeping, // the pause before a sample runs
+        Asking,   // a question is out
         Paused,
-        Restarting, // start() came while a sample of the old run was in hand
     };
 
     void onTimer();
-    void sampleOrPause();
-    void continueAfterEvents();
-    void takeSample();
-    bool handOverIfRestarted(std::uint64_t run);
+    void ask();
+    void continueSampling();
     void beginSweep();
     void endSweep();
     void sleepBeforeSample();
+    void updateLineBusy();
+    bool measuring();
     void store(const std::array<double, 3>& reading);
     double now();
 
@@ -96,11 +103,11 @@ private:
     AcquisitionHooks m_hooks;
     QTimer m_timer;
     Phase m_phase = Phase::Stopped;
-    std::uint64_t m_run = 0;        // bumped by start(); a sample of an older run stops
     std::int32_t m_capacity = 0;    // slots 1..m_capacity exist in the buffer
     std::int32_t m_sweepLength = 0; // N of the sweep in progress
     std::int32_t m_slot = 0;
     double m_sweepStart = 0;
+    double m_askedAt = 0;              // when the question now out went on its way
     std::array<double, 3> m_reading{}; // the last good reading, stored again after a failure
     std::optional<double> m_failedSampleStart; // set while the last reading failed
 };

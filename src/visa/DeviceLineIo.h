@@ -1,46 +1,59 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
-class QIODevice;
-
 namespace visa {
 
-// Blocking line I/O on a Qt device (serial port, TCP socket) for the
-// transports that end a reply with a line feed. Runs on the caller's thread
-// with the waitFor* calls, so no event loop needs to run.
+// The open, non-blocking descriptor a line-feed-terminated link runs on (a
+// serial line, a TCP socket), with what differs between the two.
+class ByteLink {
+public:
+    virtual ~ByteLink() = default;
+
+    virtual int descriptor() const = 0;
+    // As write(2); a socket must not raise SIGPIPE.
+    virtual ssize_t writeSome(const char* bytes, std::size_t count) = 0;
+    // Drops what the kernel has received and nobody has read yet.
+    virtual void dropReceived() = 0;
+    // The message once the link failed (unplugged, hung up, connection closed).
+    virtual std::string failure() const = 0;
+    // Closes the link for good after it failed, dropping unsent bytes.
+    virtual void closeFailed() = 0;
+    // What to check when the instrument does not answer, as a question.
+    virtual std::string advice() const = 0;
+};
+
+// Blocking line I/O on a ByteLink, for the transports that end a reply with a
+// line feed. Waits with poll() on the caller's thread, bounded by the
+// session's timeout; no event loop is needed.
 //
 // A link that fails (unplugged, connection closed) is closed at once and
 // stays dead: every later call throws the same message without touching the
 // device, so nothing retries a write on a line that is gone.
 class DeviceLineIo {
 public:
-    struct Hooks {
-        // Asked after a wait gave up: the message when the link itself failed,
-        // nothing when the wait merely timed out.
-        std::function<std::optional<std::string>()> linkFailure;
-        // Closes the device for good once its link failed.
-        std::function<void()> closeDevice;
-        // What to check when the instrument does not answer, as a question.
-        std::function<std::string()> advice;
-    };
+    // After a read timed out, the next command first waits until the
+    // instrument has been quiet this long, dropping whatever it still says:
+    // an answer later than its read would otherwise answer that command.
+    static constexpr std::chrono::milliseconds kQuietTime{1000};
+    // The wait for quiet ends after this long in all, so an instrument that
+    // never stops talking cannot hold the program.
+    static constexpr std::chrono::milliseconds kQuietWaitLimit{4000};
 
-    DeviceLineIo(QIODevice& device, std::string resource, Hooks hooks)
-        : m_device(device), m_resource(std::move(resource)), m_hooks(std::move(hooks))
-    {
-    }
+    DeviceLineIo(ByteLink& link, std::string resource) : m_link(link), m_resource(std::move(resource)) {}
 
-    void setTimeout(std::int32_t milliseconds) { m_timeoutMs = milliseconds; }
-    std::int32_t timeout() const { return m_timeoutMs; }
+    void setTimeout(std::int32_t milliseconds) { m_timeout = std::chrono::milliseconds(milliseconds); }
 
-    // Writes all of the text, in one write call; returns the bytes written.
-    // A command opens a new exchange, so bytes that arrived before it are
-    // dropped first: they answer a question no longer asked (a reply later
-    // than its timeout, the rest of a reply longer than one read) and would
-    // otherwise be taken for the answer to this command.
+    // Writes all of the text; returns the bytes written. A command opens a
+    // new exchange, so bytes that arrived before it are dropped first: they
+    // answer a question no longer asked (a reply later than its timeout, the
+    // rest of a reply longer than one read).
     std::int32_t write(const std::string& text);
     // Reads up to and including the first line feed, or maxCount bytes,
     // whichever comes first. Bytes after the line feed stay for the next read.
@@ -48,19 +61,32 @@ public:
 
     // Throws the remembered message once the link has failed.
     void throwIfDead() const;
-    bool dead() const { return m_deadMessage.has_value(); }
-    // Declares the link failed: closes the device and throws `message`, now
-    // and on every later call.
+    // Declares the link failed: closes it and throws `message`, now and on
+    // every later call.
     [[noreturn]] void fail(const std::string& message);
 
 private:
-    [[noreturn]] void failWait(const std::string& what);
-    void discardStaleInput();
+    using Clock = std::chrono::steady_clock;
 
-    QIODevice& m_device;
+    // Waits until input has arrived and reads it; false when `deadline`
+    // passed first.
+    bool receiveBefore(Clock::time_point deadline);
+    // Waits until the link takes more output; false when `deadline` passed.
+    bool writableBefore(Clock::time_point deadline);
+    // One poll() for `events` until `deadline`: its revents, 0 on timeout.
+    short pollUntil(short events, Clock::time_point deadline);
+    // Reads what has arrived; false when nothing has. Fails the link on end
+    // of file or an error.
+    bool receive();
+    void waitForQuiet();
+    void discardStaleInput();
+    [[noreturn]] void failWait(const std::string& what);
+
+    ByteLink& m_link;
     std::string m_resource;
-    Hooks m_hooks;
-    std::int32_t m_timeoutMs = 2000;
+    std::chrono::milliseconds m_timeout{2000};
+    std::string m_received;
+    bool m_replyMissed = false;
     std::optional<std::string> m_deadMessage;
 };
 

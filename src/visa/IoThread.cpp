@@ -2,10 +2,17 @@
 
 #include "visa/Error.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 
 namespace visa {
+
+// The state a call shares between its waiter and the worker; the worker keeps
+// it alive even when the waiter has given up.
+struct IoThread::Handshake {
+    std::function<void()> call;
+    std::exception_ptr failure;
+    bool returned = false; // guarded by IoThread::m_mutex
+};
 
 IoThread::IoThread()
 {
@@ -52,72 +59,118 @@ void IoThread::enqueue(std::function<void()> job)
         std::lock_guard lock(m_mutex);
         m_jobs.push_back(std::move(job));
     }
-    m_wake.notify_one();
+    m_wake.notify_all();
 }
 
-void IoThread::dispose(std::function<void()> destruction)
+void IoThread::post(std::function<void()> job)
 {
-    enqueue(std::move(destruction));
+    {
+        std::lock_guard lock(m_mutex);
+        (m_conversations > 0 ? m_heldJobs : m_jobs).push_back(std::move(job));
+    }
+    m_wake.notify_all();
 }
 
-void IoThread::runErased(const std::function<void()>& call)
+IoThread::Conversation::Conversation(IoThread* thread) : m_thread(thread)
+{
+    if (!m_thread)
+        return;
+    std::lock_guard lock(m_thread->m_mutex);
+    ++m_thread->m_conversations;
+}
+
+IoThread::Conversation::~Conversation()
+{
+    if (!m_thread)
+        return;
+    {
+        std::lock_guard lock(m_thread->m_mutex);
+        if (--m_thread->m_conversations > 0)
+            return;
+        for (auto& job : std::exchange(m_thread->m_heldJobs, {}))
+            m_thread->m_jobs.push_back(std::move(job));
+    }
+    m_thread->m_wake.notify_all();
+}
+
+void IoThread::deliver(std::function<void()> step)
+{
+    QMetaObject::invokeMethod(
+        this, [this, step = std::move(step)]() mutable { whenIdle(std::move(step)); }, Qt::QueuedConnection);
+}
+
+void IoThread::runErased(std::function<void()> call)
 {
     if (QThread::currentThread() == m_worker.get()) {
-        call(); // already on the worker (a destruction handed over)
+        call(); // a job on the worker uses a session's operations directly
         return;
     }
     if (m_inFlight)
         throw Error("Another instrument call is still under way; this one was not started.");
-    m_inFlight = true;
-    m_longWaitTimer.start();
 
-    std::exception_ptr failure;
-    bool returned = false; // guarded by m_mutex
-    enqueue([&] {
+    auto handshake = std::make_shared<Handshake>();
+    handshake->call = std::move(call);
+    enqueue([this, handshake] {
         try {
-            call();
+            handshake->call();
         } catch (...) {
-            failure = std::current_exception();
+            handshake->failure = std::current_exception();
         }
+        // What the call captured (a session, say) is let go here, on the worker.
+        handshake->call = nullptr;
         std::lock_guard lock(m_mutex);
-        returned = true;
+        handshake->returned = true;
         m_wake.notify_all();
-        // Wakes the caller's event loop; the event itself carries nothing.
+        // Wakes the waiting event loop; the event itself carries nothing.
         QMetaObject::invokeMethod(this, [] {}, Qt::QueuedConnection);
     });
-    waitUntilReturned(returned);
 
+    m_inFlight = true;
+    emit callWaiting(true);
+    m_longWaitTimer.start();
+    const bool returned = waitUntilReturned(handshake);
     m_inFlight = false;
+    emit callWaiting(false);
     m_longWaitTimer.stop();
     if (std::exchange(m_waitingLong, false))
         emit longWait(false);
-    for (auto& step : std::exchange(m_afterCallSteps, {}))
-        step();
     if (!m_idleSteps.empty())
         QMetaObject::invokeMethod(this, &IoThread::runIdleSteps, Qt::QueuedConnection);
-    if (failure)
-        std::rethrow_exception(failure);
+    if (!returned)
+        throw Error("The program is ending; the instrument call under way was left unfinished.");
+    if (handshake->failure)
+        std::rethrow_exception(handshake->failure);
 }
 
-void IoThread::waitUntilReturned(const bool& returned)
+bool IoThread::waitUntilReturned(const std::shared_ptr<Handshake>& handshake)
 {
-    const bool onEventLoopThread =
-        QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-    if (!onEventLoopThread) {
+    const auto hasReturned = [&] {
+        std::lock_guard lock(m_mutex);
+        return handshake->returned;
+    };
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!application || QThread::currentThread() != application->thread()) {
         std::unique_lock lock(m_mutex);
-        m_wake.wait(lock, [&] { return returned; });
-        return;
+        if (m_giveUpAt)
+            return m_wake.wait_until(lock, *m_giveUpAt, [&] { return handshake->returned; });
+        m_wake.wait(lock, [&] { return handshake->returned; });
+        return true;
     }
-    for (;;) {
-        {
-            std::lock_guard lock(m_mutex);
-            if (returned)
-                return;
-        }
+
+    // Wakes the loop at the deadline, when one is set.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    if (const auto giveUpAt = m_giveUpAt)
+        deadline.start(std::chrono::ceil<std::chrono::milliseconds>(
+            std::max(Clock::duration::zero(), *giveUpAt - Clock::now())));
+
+    bool returned = false;
+    while (!(returned = hasReturned()) && !(m_giveUpAt && Clock::now() >= *m_giveUpAt))
         // Sleeps until an event arrives: the worker's wake-up, a timer, a
-        // repaint. Mouse and key input stays queued for later.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
-    }
+        // repaint, a close request, input (which the window drops).
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    return returned;
 }
 
 void IoThread::whenIdle(std::function<void()> step)
@@ -128,17 +181,9 @@ void IoThread::whenIdle(std::function<void()> step)
         step();
 }
 
-void IoThread::afterCurrentCall(std::function<void()> step)
-{
-    if (m_inFlight)
-        m_afterCallSteps.push_back(std::move(step));
-    else
-        step();
-}
-
 void IoThread::runIdleSteps()
 {
-    // A step may start a call, and one still waiting is then handed over again.
+    // A step may start a call, and the steps after it are then handed over again.
     for (auto& step : std::exchange(m_idleSteps, {}))
         whenIdle(std::move(step));
 }

@@ -4,6 +4,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -16,91 +17,134 @@
 
 namespace visa {
 
-// The I/O layer's worker thread. Every instrument call (finding resources,
-// an open and its set-up, a write, a read, a close) runs here, one at a time,
-// so that a slow or silent instrument never stops the window from painting.
+// The I/O layer's worker thread, and the one place that says how the window
+// waits for it. Every instrument operation (finding resources, an open and
+// its set-up, a write, a read, a close) runs on the worker, one at a time and
+// in the order queued, so a slow or silent instrument never stops the window
+// from painting.
 //
-// The calling thread waits for the call's result; on the UI thread it waits
-// in a local event loop that takes no user input, so painting, expose events
-// and timers go on while mouse and key input is held until the call is over.
-// For the caller a call still returns before its next step, exactly like a
-// blocking call: the bytes on the wire and their order do not change.
+// Two kinds of work reach the worker:
+// - A call (run): a handler the user started waits for it, in a local event
+//   loop that handles every event: painting, timers, close requests, and the
+//   user's input, which the window drops while callWaiting() says so
+//   (forms::InputDuringCalls): it was aimed at a window the handler is about
+//   to change (a greyed button it will enable). For the handler the call
+//   still returns before its next step, as a blocking call would, so the
+//   bytes on the wire and their order do not change.
+// - A job (post): the acquisition's readings and the over-current poll, which
+//   nobody waits for. Input goes on as usual while a job runs; its result
+//   comes back through deliver().
 //
-// Timers still fire during the wait. Whatever would start a second call from
-// there (the next sample, the over-current poll) asks callInFlight() and
-// hands its step to whenIdle(): no two calls ever overlap.
+// A handler talks to the instrument inside a Conversation: jobs posted
+// meanwhile (a reading asked by a timer, the next reading the acquisition
+// chains on the worker) wait until it is over, so none goes between a
+// question and its answer or between two commands of one handler.
+//
+// A step handed over with whenIdle() or deliver() runs on the UI thread only
+// while no call is waited for: an answer that comes in during a handler's call
+// is taken after that handler's call, never in the middle of it.
 class IoThread : public QObject {
     Q_OBJECT
 public:
+    using Clock = std::chrono::steady_clock;
     // After this long a call in flight counts as a long wait (busy pointer).
     static constexpr int kLongWaitMs = 300;
 
+    // A handler's talk with the instrument, from its first call to its end.
+    // Conversations may nest; jobs wait until the outermost one is over.
+    class Conversation {
+    public:
+        explicit Conversation(IoThread* thread);
+        ~Conversation();
+        Conversation(const Conversation&) = delete;
+        Conversation& operator=(const Conversation&) = delete;
+
+    private:
+        IoThread* m_thread;
+    };
+
     IoThread();
-    // Lets the call in flight finish (it is bounded by its own timeout), runs
-    // what was handed over for destruction, and joins the worker.
+    // Lets the job in hand finish (it is bounded by its own timeout), runs
+    // what was queued, and joins the worker.
     ~IoThread() override;
     IoThread(const IoThread&) = delete;
     IoThread& operator=(const IoThread&) = delete;
 
-    // Runs `call` on the worker and returns its result, or rethrows what it
-    // threw. Throws visa::Error when another call is in flight: a caller
-    // that could be reached from the wait must ask callInFlight() first.
+    // Runs `call` on the worker, after whatever is queued, and returns its
+    // result, or rethrows what it threw. Throws visa::Error when another call
+    // is waited for already (a caller reached from inside a wait must use
+    // whenIdle()), or when the wait passes the deadline set by endWaitsBy().
+    // The call is kept by value on the worker, so one left behind at the
+    // program's end must own what it touches.
     template <class Call>
-    std::invoke_result_t<Call> run(Call&& call);
+    std::invoke_result_t<Call> run(Call call);
 
-    // Hands an object over to the worker for destruction without waiting
-    // (sessions must go on the thread that made them). Runs before any call
-    // started later.
-    void dispose(std::function<void()> destruction);
+    // Queues `job` on the worker without waiting, or holds it while a
+    // conversation goes on. Safe from any thread: a job running on the worker
+    // may queue its successor, which then comes after the calls queued
+    // meanwhile.
+    void post(std::function<void()> job);
+    // Hands `step` from any thread to the UI thread, where it runs as
+    // whenIdle() says.
+    void deliver(std::function<void()> step);
+    // Hands an object over to the worker for destruction (sessions go on the
+    // thread that made them); never held by a conversation.
+    void dispose(std::function<void()> destruction) { enqueue(std::move(destruction)); }
 
+    // A handler is waiting for a call.
     bool callInFlight() const { return m_inFlight; }
-
-    // Runs `step` at once when no call is in flight, else on this thread once
-    // the call has returned and its caller is back in an event loop with no
-    // call in flight.
+    // Runs `step` at once when no call is waited for, else on the UI thread
+    // once the call has returned and its caller is back in an event loop.
     void whenIdle(std::function<void()> step);
-    // Runs `step` the moment the call in flight returns, before its caller
-    // takes its next step (ending the program during a call); at once when
-    // none is in flight.
-    void afterCurrentCall(std::function<void()> step);
+
+    // The program is ending: calls started from now on are waited for at most
+    // until `deadline`, then left to the worker (the process is about to end).
+    void endWaitsBy(Clock::time_point deadline) { m_giveUpAt = deadline; }
 
 signals:
+    // true when a handler starts waiting for a call, false when the call has returned.
+    void callWaiting(bool waiting);
     // true once a call has been under way for kLongWaitMs, false when it ends.
     void longWait(bool waiting);
 
 private:
-    void runErased(const std::function<void()>& call);
+    struct Handshake;
+
+    void runErased(std::function<void()> call);
     void enqueue(std::function<void()> job);
-    void waitUntilReturned(const bool& returned);
+    // True when the call returned, false when the wait gave up at the deadline.
+    bool waitUntilReturned(const std::shared_ptr<Handshake>& handshake);
     void workerLoop();
     void runIdleSteps();
 
-    // A QThread, not a bare std::thread: the serial port and socket classes
-    // need an event dispatcher in their thread, although no event loop ever
-    // runs there (their waits poll the device themselves).
+    // A QThread, not a bare std::thread: the socket classes need an event
+    // dispatcher in their thread, although no event loop ever runs there.
     std::unique_ptr<QThread> m_worker;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_jobs;
+    std::deque<std::function<void()>> m_heldJobs; // posted during a conversation
+    int m_conversations = 0;
     bool m_stopping = false;
 
     bool m_inFlight = false;
     bool m_waitingLong = false;
+    std::optional<Clock::time_point> m_giveUpAt;
     QTimer m_longWaitTimer;
     std::vector<std::function<void()>> m_idleSteps;
-    std::vector<std::function<void()>> m_afterCallSteps;
 };
 
 template <class Call>
-std::invoke_result_t<Call> IoThread::run(Call&& call)
+std::invoke_result_t<Call> IoThread::run(Call call)
 {
     using Result = std::invoke_result_t<Call>;
     if constexpr (std::is_void_v<Result>) {
-        runErased(std::forward<Call>(call));
+        runErased(std::move(call));
     } else {
-        std::optional<Result> result;
-        runErased([&] { result.emplace(call()); });
-        return std::move(*result);
+        // Owned by the job as well, so a call left behind writes into memory of its own.
+        auto result = std::make_shared<std::optional<Result>>();
+        runErased([result, call = std::move(call)]() mutable { result->emplace(call()); });
+        return std::move(**result);
     }
 }
 

@@ -14,4 +14,9 @@ namespace visa {
 // instrument object cannot tell the difference.
 ResourceManagerFactory onIoThread(std::shared_ptr<IoThread> thread, ResourceManagerFactory factory);
 
+// The session behind one that onIoThread() wrapped, for a job that already
+// runs on the I/O thread (it owns no thread, so a job may let it go there);
+// any other session comes back as it is.
+std::shared_ptr<Session> sessionBehind(const std::shared_ptr<Session>& session);
+
 } // namespace visa

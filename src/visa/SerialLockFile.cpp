@@ -1,15 +1,19 @@
 #include "visa/SerialLockFile.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <array>
 #include <cerrno>
-#include <csignal>
-#include <fstream>
-#include <unistd.h>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace visa {
 namespace {
 
-// The folders QSerialPort tries, in its order.
+// The folders serial tools use, in the order QSerialPort tries them.
 constexpr std::array kLockFolders = {"/var/lock", "/etc/locks", "/var/spool/locks",  "/var/spool/uucp",
                                      "/tmp",      "/var/tmp",   "/var/lock/lockdev", "/run/lock"};
 
@@ -38,24 +42,36 @@ SerialLockFile::SerialLockFile(const std::string& device)
     }
 }
 
-std::optional<long> SerialLockFile::holder() const
+std::string SerialLockFile::textFor(pid_t pid)
 {
-    std::ifstream file(m_path);
-    long pid = 0;
-    if (m_path.empty() || !(file >> pid) || pid <= 0)
+    char text[32];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return text;
+}
+
+std::optional<pid_t> SerialLockFile::holderIn(int fd)
+{
+    char bytes[64];
+    const ssize_t count = ::pread(fd, bytes, sizeof bytes - 1, 0);
+    if (count <= 0)
         return std::nullopt;
-    return pid;
+    bytes[count] = '\0';
+    char* end = nullptr;
+    const long decimal = std::strtol(bytes, &end, 10); // skips the HDB form's leading blanks
+    if (end != bytes && (*end == '\n' || *end == '\0') && decimal > 0 && decimal <= INT32_MAX)
+        return static_cast<pid_t>(decimal);
+    std::int32_t binary = 0;
+    if (count == sizeof binary) {
+        std::memcpy(&binary, bytes, sizeof binary);
+        if (binary > 0)
+            return binary;
+    }
+    return std::nullopt;
 }
 
-bool SerialLockFile::leftByDeadProcess() const
+bool SerialLockFile::running(pid_t pid)
 {
-    const auto pid = holder();
-    return pid && ::kill(static_cast<pid_t>(*pid), 0) != 0 && errno == ESRCH;
-}
-
-bool SerialLockFile::remove() const
-{
-    return !m_path.empty() && ::unlink(m_path.c_str()) == 0;
+    return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
 } // namespace visa

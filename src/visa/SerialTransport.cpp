@@ -48,7 +48,7 @@ std::string SerialTransport::deviceFor(const std::string& resource)
 std::unique_ptr<Session> SerialTransport::open(const std::string& resource, std::int32_t /*openTimeoutMs*/)
 {
     // Opening a tty does not block, so the open timeout has nothing to bound.
-    return SerialSession::open(deviceFor(resource), resource);
+    return std::make_unique<SerialSession>(deviceFor(resource), resource);
 }
 
 } // namespace visa

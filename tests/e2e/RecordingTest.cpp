@@ -1,53 +1,38 @@
 // The recording of a run end to end: the main window records to a CSV file
 // while it drives vantrel-sim on a pseudo-terminal; the simulator's transcript
 // is the truth the file is held against. Save Picture writes the scope picture.
+#include "support/CsvRecords.h"
 #include "support/ProgramOverSimulator.h"
 
+#include "visa/SerialLockFile.h"
+
+#include <QElapsedTimer>
 #include <QImage>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <signal.h>
 #include <sys/wait.h>
+
+#include <regex>
 
 namespace {
 
 using namespace vtest;
 
-using Record = std::vector<std::string>;
+using Record = CsvRecord;
 
 class AnsweringSaveDialog : public forms::SaveFileDialog {
 public:
-    QString answer;
-    QString askSavePath(QWidget*, const QString&, const QString&, const QString&) override { return answer; }
-};
-
-// The RFC 4180 records of a recording, comment lines left out.
-std::vector<Record> csvRecords(const std::string& text)
-{
-    std::vector<Record> records;
-    Record record;
-    std::string field;
-    bool quoted = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"')
-            field += text[++i];
-        else if (c == '"')
-            quoted = !quoted;
-        else if (quoted || (c != ',' && c != '\n'))
-            field += c;
-        else {
-            record.push_back(field);
-            field.clear();
-            if (c == '\n') {
-                if (!record[0].starts_with("# "))
-                    records.push_back(record);
-                record.clear();
-            }
-        }
+    QString answer, suggested;
+    QString askSavePath(QWidget*, const QString&, const QString& suggestedPath, const QString&) override
+    {
+        suggested = suggestedPath;
+        return answer;
     }
-    EXPECT_TRUE(field.empty() && record.empty()) << "the file ends inside a row";
-    return records;
-}
+};
 
 std::string trimmed(std::string text)
 {
@@ -95,15 +80,6 @@ std::vector<std::string> recordedTraffic(const std::vector<Record>& records)
     return traffic;
 }
 
-std::vector<std::string> events(const std::vector<Record>& records)
-{
-    std::vector<std::string> found;
-    for (const Record& row : records)
-        if (row.size() == 6 && row[2].empty() && row[0] != "elapsed_s")
-            found.push_back(row[5]);
-    return found;
-}
-
 class RecordingTest : public ProgramOverSimulator {
 protected:
     void startRecordingWindow(const QString& file)
@@ -138,6 +114,8 @@ TEST_F(RecordingTest, EveryReadingAndCommandOfASessionIsRecordedInTheTranscripts
     click(ui().cmdComopen);
     window->recordAction()->trigger();
     EXPECT_FALSE(window->windowTitle().contains("recording"));
+    // The recording's own thread writes the last rows.
+    ASSERT_TRUE(waitUntil([&] { return fileText(csvPath()).ends_with(",recording stopped\n"); }));
 
     const std::vector<Record> records = recorded();
     ASSERT_FALSE(records.empty());
@@ -152,7 +130,7 @@ TEST_F(RecordingTest, EveryReadingAndCommandOfASessionIsRecordedInTheTranscripts
                                             "measuring started",
                                             "session closed",
                                             "recording stopped"};
-    std::vector<std::string> panelEvents = events(records);
+    std::vector<std::string> panelEvents = csvEvents(records);
     std::erase_if(panelEvents, [&](auto& e) { return std::ranges::find(expected, e) == expected.end(); });
     EXPECT_EQ(panelEvents, expected);
     EXPECT_NE(fileText(csvPath()).find("# identity: Quendel,Orvane DC Source,SIM0001,1.00\n"), std::string::npos);
@@ -192,6 +170,7 @@ TEST_F(RecordingTest, AProgramKilledWhileRecordingLeavesAFileOfTheReadingsSoFar)
     const bool readingsCame = waitUntil([&] { return readingsLogged() >= 30; }, 10000);
     ::kill(victim, SIGKILL);
     ::waitpid(victim, nullptr, 0);
+    ::unlink(visa::SerialLockFile(m_link.string()).path().c_str()); // the killed program had no chance to
     ASSERT_TRUE(readingsCame);
 
     const std::vector<std::string> rows = recordedTraffic(recorded());
@@ -199,40 +178,6 @@ TEST_F(RecordingTest, AProgramKilledWhileRecordingLeavesAFileOfTheReadingsSoFar)
     ASSERT_GE(rows.size(), 20u);
     ASSERT_LE(rows.size(), sent.size());
     EXPECT_TRUE(std::equal(rows.begin(), rows.end(), sent.begin()));
-}
-
-TEST_F(RecordingTest, AFailingWriteStopsTheRecordingWithOneMessageAndMeasuringGoesOn)
-{
-    startSimulator();
-    startRecordingWindow("/dev/full");
-    openOnSimulator();
-    ASSERT_TRUE(waitForReadings(5));
-    EXPECT_FALSE(window->isRecording());
-    EXPECT_FALSE(window->windowTitle().contains("recording"));
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_NE(dialogs.shown[0].text.find("/dev/full"), std::string::npos) << dialogs.shown[0].text;
-    EXPECT_NE(dialogs.shown[0].text.find("disk is full"), std::string::npos) << dialogs.shown[0].text;
-    EXPECT_TRUE(window->m_bMeasuring);
-}
-
-TEST_F(RecordingTest, AReadingThatFailsIsARowWithTheReasonAndNoCurrents)
-{
-    startSimulator();
-    startRecordingWindow(QString::fromStdString(csvPath().string()));
-    openOnSimulator();
-    ASSERT_TRUE(waitForReadings());
-    m_simulator->signal(SIGSTOP); // the instrument falls silent mid-run
-    const auto failedRow = [&] {
-        for (const Record& row : recorded())
-            if (row.size() == 6 && row[5].starts_with("read failed: "))
-                return std::optional<Record>(row);
-        return std::optional<Record>();
-    };
-    ASSERT_TRUE(waitUntil([&] { return failedRow().has_value(); }, 8000));
-    m_simulator->signal(SIGCONT);
-    const Record row = *failedRow();
-    EXPECT_EQ((Record{row[2], row[3], row[4]}), (Record{"", "", ""}));
-    EXPECT_GT(row[5].size(), std::string("read failed: ").size());
 }
 
 TEST_F(RecordingTest, SavePictureWritesThePictureAsShown)
@@ -256,5 +201,127 @@ TEST_F(RecordingTest, SavePictureWritesThePictureAsShown)
             tracePixels += QColor(saved.pixel(x, y)).hsvSaturation() > 128;
     EXPECT_GT(tracePixels, 100);
 }
+
+TEST_F(RecordingTest, TheRecordDialogSuggestsTheDocumentsFolderOrElseHome)
+{
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", QByteArray::fromStdString(m_dir.string()));
+    startProgram();
+    window->setSaveFileDialog(saveDialog); // answers "", as a cancel does
+    const auto suggestedFolder = [&] {
+        window->recordAction()->trigger();
+        return fs::path(saveDialog.suggested.toStdString()).parent_path();
+    };
+    EXPECT_EQ(suggestedFolder(), m_dir);
+    fs::create_directory(m_dir / "Documents");
+    EXPECT_EQ(suggestedFolder(), m_dir / "Documents");
+    qputenv("HOME", home);
+}
+
+enum class Strike { None, Remove, Replace, Block };
+
+struct FileFault {
+    const char* name;
+    const char* file;                       // in the case's folder, or an absolute path
+    std::optional<unsigned long> smallDisk; // the folder as a one-page tmpfs, mounted with these flags
+    Strike strike;                          // done to the file once readings are recorded
+    const char* messageHas;
+    std::vector<std::string> instrument{}; // vantrel-sim's options
+};
+void PrintTo(const FileFault& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
+
+const FileFault kFileFaults[] = {
+    {"FullDisk", "run.csv", 0, Strike::None, "writing failed because the disk is full"},
+    {"ReadOnlyFileSystem", "run.csv", MS_RDONLY, Strike::None, "the file system is read-only"},
+    // Slow replies: the failure comes while the window waits for a call.
+    {"RemovedFile", "run.csv", {}, Strike::Remove, "the file was removed or renamed", {"--fault", "slow:200"}},
+    {"ReplacedFile", "run.csv", {}, Strike::Replace, "another file has taken its name"},
+    {"BlockedWrite", "run.csv", {}, Strike::Block, "the disk does not keep up"},
+    {"FolderThatMakesNoFiles", "/proc/vantrel-run.csv", {}, Strike::None, "no file can be made in that folder"},
+};
+
+class RecordingFaultTest : public RecordingTest, public ::testing::WithParamInterface<FileFault> {
+protected:
+    void TearDown() override
+    {
+        window.reset();
+        if (m_pipeReader >= 0)
+            ::close(m_pipeReader); // a write still blocked on it fails and ends its thread
+        if (m_mounted)
+            ::umount2(folder().c_str(), MNT_DETACH);
+        RecordingTest::TearDown();
+    }
+    fs::path folder() const { return m_dir / "disk"; }
+
+    bool m_mounted = false;
+    int m_pipeReader = -1; // a pipe that takes one page and is then never read, as a stalled disk
+};
+
+TEST_P(RecordingFaultTest, EndsWithOneMessageAndWholeRowsWhileMeasuringGoesOnAndTheWindowAnswers)
+{
+    const FileFault& fault = GetParam();
+    fs::create_directory(folder());
+    if (fault.smallDisk) {
+        m_mounted = ::mount("tmpfs", folder().c_str(), "tmpfs", *fault.smallDisk, "size=4k") == 0;
+        if (!m_mounted)
+            GTEST_SKIP() << "a small tmpfs cannot be mounted here (it needs root): " << std::strerror(errno);
+    }
+    const fs::path file = folder() / fault.file; // an absolute path stays as it is
+    if (fault.strike == Strike::Block) {
+        ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+        m_pipeReader = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ::fcntl(m_pipeReader, F_SETPIPE_SZ, 4096);
+    }
+    startSimulator(fault.instrument);
+    // The longest gap between the ticks of a 10 ms timer: how long the UI
+    // thread stayed away from its event loop (the test's own waits add 10 ms).
+    QElapsedTimer clock;
+    qint64 longestGapMs = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { longestGapMs = std::max(longestGapMs, clock.restart()); });
+    clock.start();
+    tick.start(10);
+    startRecordingWindow(QString::fromStdString(file.string()));
+    openOnSimulator();
+    chooseSpeed(0); // Special
+    ASSERT_TRUE(waitForReadings(3));
+    const int kept = fault.strike == Strike::Block ? -1 : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fault.strike == Strike::Remove)
+        fs::remove(file);
+    if (fault.strike == Strike::Replace) {
+        std::ofstream(folder() / "other.csv") << "not ours\n";
+        fs::rename(folder() / "other.csv", file);
+    }
+    ASSERT_TRUE(waitUntil([&] { return !dialogs.shown.empty(); }, 15000));
+    ASSERT_TRUE(waitForReadings(3)) << "measuring stopped";
+
+    // The rows of the file the program wrote, whatever has become of its name.
+    const std::string text = kept >= 0 ? fileText("/proc/self/fd/" + std::to_string(kept)) : "";
+    ::close(kept);
+    ASSERT_EQ(dialogs.shown.size(), 1u) << dialogs.shown[1].text;
+    const Message& message = dialogs.shown[0];
+    EXPECT_EQ(message.title, "Recording stopped");
+    EXPECT_NE(message.text.find(file.string()), std::string::npos) << message.text;
+    EXPECT_NE(message.text.find(fault.messageHas), std::string::npos) << message.text;
+    EXPECT_FALSE(message.duringCall) << "the box opened inside an instrument call's wait";
+    EXPECT_FALSE(window->isRecording());
+    EXPECT_FALSE(window->windowTitle().contains("recording"));
+    EXPECT_TRUE(window->m_bMeasuring);
+    EXPECT_LT(longestGapMs, 1000) << "the UI thread waited for the disk";
+    RecordProperty("longest_tick_gap_ms", static_cast<int>(longestGapMs));
+
+    const std::vector<Record> rows = csvRecords(text); // whole rows only
+    std::smatch count;
+    if (fault.strike != Strike::Block && std::regex_search(message.text, count, std::regex("holds (\\d+) whole rows")))
+        EXPECT_EQ(std::stoul(count[1]) + 1, rows.size()) << "rows and header in the file";
+    if (fault.strike == Strike::Replace)
+        EXPECT_EQ(fileText(file), "not ours\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(FileFaults, RecordingFaultTest, ::testing::ValuesIn(kFileFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,15 +1,20 @@
 // The main window's controls at start: lamp colours, lamps that let clicks
 // through, captions that wrap, menu access keys and the tab order; and the
-// window timers.
+// window timers; the save dialog.
 #include "forms/BackColor.h"
 #include "forms/MainFormLayout.h"
+#include "forms/SaveFileDialog.h"
 #include "forms/Timer.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QImage>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -142,6 +147,24 @@ TEST(Timer, TicksAtItsIntervalAndKeepsItsCountdownWhenEnabledAgain)
     EXPECT_TRUE(ticks.wait(5000)); // hang guard only
     timer.setEnabled(false);
     EXPECT_EQ(timer.remainingTime(), -1);
+}
+
+TEST(SaveFileDialog, ANameTypedWithoutExtensionGetsTheSuggestedOne)
+{
+    QTemporaryDir dir;
+    QTimer typist; // types into the dialog once it is open
+    QObject::connect(&typist, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            QLineEdit* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            name->setText(QStringLiteral("scope"));
+            QTest::keyClick(name, Qt::Key_Return);
+        }
+    });
+    typist.start(10);
+    const QString chosen = forms::DesktopSaveFileDialog().askSavePath(nullptr, QStringLiteral("Save Picture"),
+                                                                      dir.filePath(QStringLiteral("vantrel-1.png")),
+                                                                      QStringLiteral("PNG images (*.png)"));
+    EXPECT_EQ(chosen, dir.filePath(QStringLiteral("scope.png")));
 }
 
 } // namespace

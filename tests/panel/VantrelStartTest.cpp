@@ -23,6 +23,7 @@ TEST(VantrelStartTest, OptionsAndMissingDisplay)
         {"no display", {"--simulate"}, {}, 1, "", advice},
         {"display that does not answer", {"--simulate"}, {"DISPLAY=:65000"}, 1, "", advice},
         {"unknown option", {"--simulated"}, {}, 2, "", "usage: vantrel [--simulate]"},
+        {"empty file to record to", {"--record", ""}, {}, 2, "", "usage: vantrel [--simulate]"},
         {"help", {"--help"}, {}, 0, "usage: vantrel [--simulate]", ""},
     };
     for (const StartCase& c : cases) {

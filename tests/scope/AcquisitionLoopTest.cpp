@@ -1,6 +1,7 @@
 #include "scope/AcquisitionLoop.h"
 
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -36,10 +37,14 @@ struct Rig {
     scope::AcquisitionHooks hooks()
     {
         scope::AcquisitionHooks h;
-        h.readCurrents = [this]() -> Readback {
+        // The answer comes from the event loop, as the instrument's does.
+        h.askReading = [this] {
             const auto s = scripted.find(++reads);
-            return s != scripted.end() ? s->second : Readback{nth(reads)};
+            const Readback answer = s != scripted.end() ? s->second : Readback{nth(reads)};
+            QTimer::singleShot(0, &loop, [this, answer] { loop.readingTaken(answer); });
         };
+        h.readingPending = [] { return false; };
+        h.keepLineBusy = [](bool) {};
         h.ocpPending = [] { return false; };
         h.onOverCurrent = [] {};
         h.redraw = [] {};

@@ -126,14 +126,16 @@ private:
 struct Message {
     std::string title, text;
     instrument::MessageIcon icon;
+    bool duringCall = false; // opened while an instrument call was in flight
 };
 
 class RecordingDialogs : public instrument::Dialogs {
 public:
     std::vector<Message> shown;
+    std::function<bool()> callInFlight; // asked as each box opens, when set
     void showMessage(const std::string& title, const std::string& text, instrument::MessageIcon icon) override
     {
-        shown.push_back({title, text, icon});
+        shown.push_back({title, text, icon, callInFlight && callInFlight()});
     }
 };
 
@@ -158,7 +160,8 @@ struct ScriptedIOClass {
     std::vector<std::string> managersAsked;
     instrument::IOClass io;
 
-    explicit ScriptedIOClass(std::set<std::string> available = {"VISA.GlobalRM", "AgilentRM.SRMCls"})
+    explicit ScriptedIOClass(std::set<std::string> available = {"VISA.GlobalRM", "AgilentRM.SRMCls"},
+                             instrument::TrafficObserver* traffic = nullptr)
         : io(instrument::Surroundings{
             [this, available](const std::string& name) -> std::unique_ptr<visa::ResourceManager> {
                 managersAsked.push_back(name);
@@ -166,7 +169,7 @@ struct ScriptedIOClass {
                     throw visa::Error(name + " is not installed");
                 return std::make_unique<FakeResourceManager>(script, name);
             },
-            &dialogs, &alarm, [this] { ++programEnds; }})
+            &dialogs, &alarm, [this] { ++programEnds; }, nullptr, traffic})
     {
         script->answers.clear();
     }

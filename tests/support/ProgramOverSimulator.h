@@ -8,6 +8,7 @@
 #include "app/ProgramSurroundings.h"
 #include "support/SimulatorProcess.h"
 #include "support/WindowDriver.h"
+#include "visa/IoThread.h"
 
 #include <gtest/gtest.h>
 
@@ -95,8 +96,13 @@ protected:
     }
     void startProgram()
     {
-        startWith(app::programSurroundings(panel::ResourceMode::Hardware, dialogs, [this] { ++programEnds; }),
-                  panel::ResourceMode::Hardware);
+        const instrument::Surroundings surroundings =
+            app::programSurroundings(panel::ResourceMode::Hardware, dialogs, [this] { ++programEnds; });
+        dialogs.callInFlight = [io = std::weak_ptr(surroundings.io)] {
+            const auto thread = io.lock();
+            return thread && thread->callInFlight();
+        };
+        startWith(surroundings, panel::ResourceMode::Hardware);
     }
     const std::string& resource() const { return m_resource; }
     void openOnSimulator()
@@ -116,11 +122,11 @@ protected:
         const long target = readingsLogged() + more;
         return waitUntil([&] { return readingsLogged() >= target; });
     }
-    std::array<double, 3> newestSample() const
+    std::array<double, 3> sampleAt(std::int32_t slot) const
     {
-        const std::int32_t slot = window->m_lLastIndex;
         return {window->m_dbCurData.at(1, slot), window->m_dbCurData.at(2, slot), window->m_dbCurData.at(3, slot)};
     }
+    std::array<double, 3> newestSample() const { return sampleAt(window->m_lLastIndex); }
     void expectClosedPanel()
     {
         EXPECT_FALSE(sessionOpen());

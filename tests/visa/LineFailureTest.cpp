@@ -1,21 +1,28 @@
-// Lines that fail: a serial line that goes away, a lock left behind, stale
-// replies on every backend, expressions nested too deep, endless command lines.
+// Lines that fail: a serial line that goes away, locks raced for and left
+// behind, late and stale replies on every backend, expressions nested too deep, endless command lines.
 #include "PtyPair.h"
 
 #include "sim/LineAssembler.h"
 #include "sim/SimulatedResourceManager.h"
 #include "visa/BuiltinResourceManager.h"
+#include "visa/FileDescriptor.h"
+#include "visa/HeldSerialLocks.h"
 #include "visa/ResourceExpression.h"
 #include "visa/ResourceManagers.h"
 #include "visa/SerialLockFile.h"
+#include "visa/SerialSession.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "ErrorText.h"
+#include "support/SimulatorProcess.h"
+#include <atomic>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -50,20 +57,136 @@ TEST(SerialLineFailure, AHungUpLineIsClosedAndEveryLaterCallFailsAtOnce)
     EXPECT_EQ(errorOf([&] { session->close(); }), "(no error)");
 }
 
-TEST(SerialLineFailure, ALockLeftByAProcessThatNoLongerRunsIsTakenOver)
+// The lock file as serial tools write it: the process id in ten characters,
+// right-aligned, and a line feed.
+std::string hdbLock(pid_t pid)
+{
+    const std::string digits = std::to_string(pid);
+    return std::string(10 - digits.size(), ' ') + digits + "\n";
+}
+
+// Two programs open one port at the same moment: exactly one gets it, and the
+// lock file names it. With a stale lock in place both find it stale and wait
+// on its flock (held here until both are there); the one that replaces it
+// second must see that it was replaced, not overwrite the fresh lock.
+TEST(SerialLockRace, ExactlyOneOfTwoProgramsGetsThePortAndTheLockNamesIt)
+{
+    for (const bool staleLock : {false, true}) {
+        SCOPED_TRACE(staleLock ? "stale lock in place" : "no lock");
+        PtyPair pty;
+        ASSERT_TRUE(pty.ready());
+        const std::string lock = visa::SerialLockFile(pty.programPath()).path();
+        int start[2], results[2], finish[2];
+        ASSERT_EQ(::pipe(start) | ::pipe(results) | ::pipe(finish), 0);
+        pid_t racers[2];
+        for (pid_t& racer : racers)
+            if ((racer = ::fork()) == 0) {
+                ::close(start[1]);
+                ::close(finish[1]);
+                char go;
+                (void)!::read(start[0], &go, 1); // until the test closes its end
+                std::optional<visa::SerialSession> session;
+                const std::string outcome = std::to_string(::getpid()) + " "
+                                            + errorOf([&] { session.emplace(pty.programPath(), pty.resource()); })
+                                            + "\n";
+                (void)!::write(results[1], outcome.data(), outcome.size());
+                (void)!::read(finish[0], &go, 1); // holds the port until the test has looked
+                session.reset();
+                ::_exit(0);
+            }
+        ::close(results[1]);
+        visa::FileDescriptor stale;
+        if (staleLock) {
+            const pid_t gone = ::fork();
+            if (gone == 0)
+                ::_exit(0);
+            ::waitpid(gone, nullptr, 0);
+            std::ofstream(lock) << hdbLock(gone);
+            stale.reset(::open(lock.c_str(), O_RDONLY | O_CLOEXEC));
+            ::flock(stale.get(), LOCK_EX);
+        }
+        ::close(start[1]);
+        if (staleLock)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300)); // both wait at the stale lock's flock
+        stale.reset();
+        std::vector<std::string> outcomes;
+        for (int racer = 0; racer < 2; ++racer)
+            outcomes.push_back(vtest::readLine(results[0]).value_or("(none)"));
+        std::partition(outcomes.begin(), outcomes.end(), [](auto& o) { return o.ends_with(" (no error)\n"); });
+        const std::string winner = outcomes[0].substr(0, outcomes[0].find(' '));
+        EXPECT_THAT(outcomes[0], HasSubstr("(no error)"));
+        EXPECT_THAT(outcomes[1], HasSubstr("Port in use by another program: " + pty.programPath()
+                                           + " is locked by process " + winner));
+        EXPECT_EQ(vtest::fileText(lock), hdbLock(std::stoi(winner)));
+        ::close(finish[1]);
+        for (pid_t racer : racers)
+            ::waitpid(racer, nullptr, 0);
+        EXPECT_NE(::access(lock.c_str(), F_OK), 0) << lock << " outlived its session";
+        for (int fd : {start[0], results[0], finish[0]})
+            ::close(fd);
+    }
+}
+
+// The program's ending removes the lock while the I/O thread is still
+// blocked in a read on that port. The session's own close afterwards leaves
+// the name alone, whoever holds it by then.
+TEST(SerialLockRegister, TheEndingRemovesTheLockOfASessionBlockedInARead)
 {
     PtyPair pty;
     ASSERT_TRUE(pty.ready());
-    const pid_t gone = ::fork();
-    if (gone == 0)
-        ::_exit(0);
-    ::waitpid(gone, nullptr, 0);
-    const visa::SerialLockFile lock(pty.programPath());
-    ASSERT_FALSE(lock.path().empty());
-    std::ofstream(lock.path()) << std::string(10 - std::to_string(gone).size(), ' ') << gone << "\n";
-    visa::BuiltinResourceManager manager;
-    EXPECT_EQ(errorOf([&] { manager.open(pty.resource(), 0, 5000, "")->close(); }), "(no error)");
+    visa::SerialSession session(pty.programPath(), pty.resource());
+    session.setTimeout(3000);
+    const std::string lock = visa::SerialLockFile(pty.programPath()).path();
+    ASSERT_EQ(vtest::fileText(lock), hdbLock(::getpid()));
+    std::atomic<bool> readReturned = false;
+    std::thread reader([&] {
+        EXPECT_EQ(session.readString(255), "1\n");
+        readReturned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the read waits
+    visa::removeSerialLocksHeld();
+    EXPECT_FALSE(readReturned) << "the removal waited for the read";
+    EXPECT_NE(::access(lock.c_str(), F_OK), 0) << lock << " outlived the ending";
+    pty.send("1\n");
+    reader.join();
+    std::ofstream(lock) << hdbLock(::getpid()); // the name taken afresh
+    session.close();
+    EXPECT_EQ(vtest::fileText(lock), hdbLock(::getpid())) << "a closed session removed a lock it no longer held";
+    ::unlink(lock.c_str());
 }
+
+// An instrument that answers every question, in order, later than some reads
+// wait. Each read either times out or gets its own question's answer.
+class LateReplies : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LateReplies, EveryReadTimesOutOrGetsItsOwnAnswer)
+{
+    const auto dir = vtest::makeTestDirectory("vantrel-late");
+    const bool lan = GetParam() == std::string("Lan");
+    const std::string link = (dir / "orvane").string();
+    vtest::SimulatorProcess simulator({lan ? "--tcp" : "--pty", lan ? "0" : link, "--fault", "slow:300"});
+    const auto ready = simulator.outputLine();
+    ASSERT_TRUE(ready) << simulator.errorText();
+    const std::string port = ready->substr(ready->rfind(':') + 1, ready->find_last_not_of("\r\n") - ready->rfind(':'));
+    auto session = visa::BuiltinResourceManager().open(
+        lan ? "TCPIP0::127.0.0.1::" + port + "::SOCKET" : "ASRL" + link + "::INSTR", 0, 5000, "");
+    if (!lan)
+        session->serial()->setBaudRate(38400);
+    for (int round = 0; round < 2; ++round) {
+        session->setTimeout(150);
+        session->writeString("IDN?\n");
+        EXPECT_THAT(errorOf([&] { session->readString(255); }), HasSubstr("No reply"));
+        session->setTimeout(1000); // the identity arrives while this command waits for quiet
+        session->writeString("OUTP?\n");
+        EXPECT_EQ(session->readString(255), "0\n");
+    }
+    session.reset();
+    simulator.stop(SIGTERM);
+    std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, LateReplies, ::testing::Values("Serial", "Lan"),
+                         [](const auto& info) { return std::string(info.param); });
 
 TEST(ResourceExpressionNesting, DeepGroupsAreRefusedAndLongRepeatRunsStayFlat)
 {
@@ -95,6 +218,12 @@ struct LibraryCase {
     const char* takeCalls;
     const char* expectedCalls;
 };
+
+// Printed as its name, so that test names never carry the case's bytes.
+void PrintTo(const LibraryCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class StaleReplyOnLibraries : public ::testing::TestWithParam<LibraryCase> {};
 

@@ -6,8 +6,12 @@
 
 #include "ErrorText.h"
 #include <arpa/inet.h>
+#include <condition_variable>
+#include <dlfcn.h>
 #include <filesystem>
 #include <functional>
+#include <mutex>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -122,6 +126,43 @@ TEST(TcpSocket, CommandsAreNotHeldBackByNagle)
     ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, &length), 0);
     EXPECT_NE(noDelay, 0);
     session->writeString("IDN?\n");
+}
+
+// A name server that never answers: lookups of this one name hang until
+// the test lets them go (at most 10 s).
+constexpr const char* kHangingHost = "vantrel-hanging-lookup.invalid";
+struct HangingLookups {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool over = false;
+} hangingLookups;
+
+} // namespace
+
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result)
+{
+    if (node != nullptr && std::string(node) == kHangingHost) {
+        std::unique_lock lock(hangingLookups.mutex);
+        hangingLookups.released.wait_for(lock, std::chrono::seconds(10), [] { return hangingLookups.over; });
+        return EAI_AGAIN;
+    }
+    using Lookup = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const auto next = reinterpret_cast<Lookup>(::dlsym(RTLD_NEXT, "getaddrinfo"));
+    return next(node, service, hints, result);
+}
+
+namespace {
+
+TEST(TcpSocket, AHangingNameLookupEndsTheOpenAtItsTimeout)
+{
+    visa::BuiltinResourceManager manager;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THAT(errorOf([&] { manager.open("TCPIP0::" + std::string(kHangingHost) + "::5025::SOCKET", 0, 300, ""); }),
+                HasSubstr("Timeout: no connection to " + std::string(kHangingHost) + ":5025 within 300 ms"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "the open waited for the lookup";
+    const std::lock_guard guard(hangingLookups.mutex);
+    hangingLookups.over = true;
+    hangingLookups.released.notify_all();
 }
 
 } // namespace

@@ -1,0 +1,155 @@
+// The recorder as the instrument object reports to it, against the scripted
+// instrument: the rows each open, reading and close leave in the file,
+// instrument text that is no text, and the live sink.
+#include "record/Recorder.h"
+#include "support/CsvRecords.h"
+#include "support/FakeInstrument.h"
+
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+// A recorder that the scripted instrument reports to, recording to a file.
+struct RecordedRun {
+    QTemporaryDir dir;
+    std::string path = dir.filePath(QStringLiteral("run.csv")).toStdString();
+    std::atomic<int> failures = 0;
+    record::Recorder recorder{[this](const std::string&) { ++failures; }};
+    vtest::ScriptedIOClass rig{{"VISA.GlobalRM"}, &recorder};
+
+    RecordedRun()
+    {
+        recorder.start(path, record::RecordingFile::Existing::Refuse);
+        rig.io.SetVISAResouce("ASRL1::INSTR");
+    }
+    // Ends as the program ends, then reads the file back.
+    std::string finish()
+    {
+        recorder.finishForExit(10s);
+        EXPECT_EQ(failures, 0);
+        std::stringstream text;
+        text << std::ifstream(path).rdbuf();
+        return text.str();
+    }
+};
+
+// The rows of a recording, "; " between them: each row's event, or
+// "reading" and its three fields.
+std::string rowsOf(const std::string& text)
+{
+    std::string rows;
+    for (const vtest::CsvRecord& row : vtest::csvRecords(text))
+        if (row.size() == 6 && row[0] != "elapsed_s")
+            rows += (rows.empty() ? "" : "; ")
+                    + (row[5].empty() ? "reading " + row[2] + "|" + row[3] + "|" + row[4] : row[5]);
+    return rows;
+}
+
+struct PairingCase {
+    const char* name;
+    const char* identity;    // the answer to IDN?; none: a timeout
+    const char* failingStep; // fails from its first time on: "open", "read", "close", or none
+    const char* steps;       // done in order
+    const char* rows;
+};
+
+TEST(RecorderTest, EveryOpenEndsInOneOpenedOrFailedRowAndEveryOpenedInOneClosed)
+{
+    const PairingCase cases[] = {
+        {"opened, read and closed", "ORVANE\n", "", "open read close",
+         "session opened; reading 1.5|2|OVER; session closed; recording stopped"},
+        {"a reading right before the end", "ORVANE\n", "", "open read",
+         "session opened; reading 1.5|2|OVER; recording stopped"},
+        {"a read that fails", "ORVANE\n", "read", "open read close",
+         "session opened; read failed: Device unplugged; session closed; recording stopped"},
+        {"silent instrument", nullptr, "", "open close",
+         "open failed: Timeout: no reply within 2000 ms; recording stopped"},
+        {"empty identity", "", "", "open close",
+         "open failed: The instrument at ASRL1::INSTR gave an empty answer to the identity query IDN?.; "
+         "recording stopped"},
+        {"refused open", "ORVANE\n", "open", "open close", "open failed: Device unplugged; recording stopped"},
+        {"failed close, then the program's end closes again", "ORVANE\n", "close", "open close close",
+         "session opened; session closed; recording stopped"},
+    };
+    for (const PairingCase& c : cases) {
+        RecordedRun run;
+        run.rig.script->answers = {{"I?", "1.5, 2,OVER\n"}};
+        if (c.identity)
+            run.rig.script->answers["IDN?"] = c.identity;
+        std::istringstream steps(c.steps);
+        for (std::string step; steps >> step;) {
+            if (step == c.failingStep)
+                run.rig.script->failures[step] = "Device unplugged";
+            try {
+                if (step == "open")
+                    run.rig.io.VISAOpen();
+                else if (step == "read")
+                    run.rig.io.GetCurrentCHArray();
+                else
+                    run.rig.io.VISAClose();
+            } catch (const std::exception&) {
+                // a failed close reaches its caller, as it does the window's
+            }
+        }
+        EXPECT_EQ(rowsOf(run.finish()), c.rows) << c.name;
+    }
+}
+
+TEST(RecorderTest, InstrumentTextThatIsNoTextIsEscapedSoTheFileStaysPrintableAscii)
+{
+    RecordedRun run;
+    run.rig.script->answers = {{"IDN?", "Q\0\x01\xC3(\xFF,\"x\"\r\n"s}, {"I?", "\xFF\x80,12.5\x00,\x1B[31m\n"s}};
+    ASSERT_TRUE(run.rig.io.VISAOpen());
+    run.rig.io.GetCurrentCHArray();
+    run.rig.script->failures["read"] = "line noise \xFE\n";
+    run.rig.io.GetCurrentCHArray();
+    const std::string text = run.finish();
+
+    // Printable ASCII and line feeds only: valid UTF-8 for the strictest reader.
+    EXPECT_TRUE(std::ranges::all_of(text, [](unsigned char c) { return c == '\n' || (c >= 0x20 && c < 0x7F); }))
+        << text;
+    EXPECT_NE(text.find("\n# identity: Q\\x00\\x01\\xC3(\\xFF,\"x\"\n"), std::string::npos) << text;
+    EXPECT_EQ(rowsOf(text), "session opened; reading \\xFF\\x80|12.5\\x00|\\x1B[31m; read failed: line noise \\xFE; "
+                            "recording stopped");
+}
+
+TEST(RecorderTest, TheLiveSinkHearsEveryRowFromItsFirstWhileTheFileCountsFromItsStart)
+{
+    struct Sink : record::RowSink {
+        std::vector<record::Row> rows;
+        void row(const record::Row& row) override { rows.push_back(row); }
+    } sink;
+    QTemporaryDir dir;
+    record::Recorder recorder({});
+    recorder.event("before the sink");
+    recorder.setLiveSink(&sink);
+    recorder.sessionOpened("ASRL1::INSTR", "ID"); // its comment lines are the file's only
+    std::this_thread::sleep_for(50ms);
+    recorder.start(dir.filePath(QStringLiteral("run.csv")).toStdString(), record::RecordingFile::Existing::Refuse);
+    recorder.currentsRead({"1", "2", "3"});
+    recorder.finishForExit(10s);
+
+    ASSERT_EQ(sink.rows.size(), 3u);
+    EXPECT_EQ(sink.rows[0].event, "session opened");
+    EXPECT_EQ(sink.rows[0].elapsed, 0ms);
+    EXPECT_EQ(sink.rows[1].fields, (std::array<std::string, 3>{"1", "2", "3"}));
+    EXPECT_EQ(sink.rows[2].event, "recording stopped");
+    std::stringstream text;
+    text << std::ifstream(dir.filePath(QStringLiteral("run.csv")).toStdString()).rdbuf();
+    const std::vector<vtest::CsvRecord> file = vtest::csvRecords(text.str());
+    ASSERT_EQ(file.size(), 3u); // the header, the reading, recording stopped
+    const long fileElapsedMs = std::lround(std::stod(file[1][0]) * 1000);
+    EXPECT_GE(sink.rows[1].elapsed.count() - fileElapsedMs, 49) << "the file counts from its own start";
+}
+
+} // namespace
