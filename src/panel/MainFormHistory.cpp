@@ -19,6 +19,8 @@ history::HistoryServices MainForm::historyServices()
 
 void MainForm::addHistoryActions()
 {
+    // The live history hears every row from the window's start, shown or not.
+    m_recorder.setLiveSink(&m_historyWindows.liveSink());
     m_OpenRecording = new QAction(QStringLiteral("&Open Recording..."), this);
     m_ui.file->insertAction(m_Record, m_OpenRecording);
     // A View menu between File and Help.
