@@ -78,6 +78,12 @@ void ProgramWindow::clickOutput()
     m_window->controls().cmdOutput->click();
 }
 
+void ProgramWindow::switchOutputOn()
+{
+    if (forms::backColor(*m_window->controls().picOutputon_off) != forms::kLampOn)
+        clickOutput();
+}
+
 void ProgramWindow::clickMeasure()
 {
     m_window->controls().MesCommand->click();

@@ -51,6 +51,9 @@ public:
     void chooseSpeed(const QString& caption);
     // Clicks Output; the instrument then drives its loads.
     void clickOutput();
+    // Clicks Output unless the lamp shows it on already: the instrument keeps
+    // its output across sessions, so a second session on it finds it on.
+    void switchOutputOn();
     // Clicks "Measure Start/Stop".
     void clickMeasure();
     // Help > About...

@@ -3,6 +3,7 @@
 //
 //   rate inprocess|pty|tcp SECONDS   samples per second at "Special"
 //   rate pty-recording SECONDS       the same over the pty without and with a recording
+//   rate pty-history SECONDS         the same without and with the live history window shown
 //   idle paused|closed|about SECONDS CPU share of the program at rest
 //   memory MINUTES                   peak resident memory after that many
 //                                    minutes' worth of samples at "Special"
@@ -31,12 +32,14 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <regex>
@@ -74,15 +77,18 @@ struct Rate {
     double cpuMicrosecondsPerSample = 0; // the program's own CPU time, this process
 };
 
-// With a recording file, the window records the whole session into it.
-Rate measureRate(panel::ResourceMode mode, const QString& resource, double measureSeconds, const QString& recordTo = {})
+// What a measurement does to the window before the session opens (records, shows the history, ...).
+using Preparation = std::function<void(panel::MainForm&)>;
+
+Rate measureRate(panel::ResourceMode mode, const QString& resource, double measureSeconds,
+                 const Preparation& prepare = {})
 {
     auto tally = std::make_shared<bench::LinkTally>();
     bench::ProgramWindow program(mode, tally);
-    if (!recordTo.isEmpty() && !program.window().startRecording(recordTo, record::RecordingFile::Existing::Replace))
-        throw std::runtime_error("cannot record to " + recordTo.toStdString());
+    if (prepare)
+        prepare(program.window());
     program.open(resource);
-    program.clickOutput();
+    program.switchOutputOn(); // the replies as long as in use, whatever an earlier run left
     program.chooseSpeed(QStringLiteral("Special"));
     bench::runEventLoopFor(0.5); // past the first sweep and any start-up work
 
@@ -178,6 +184,23 @@ void printCpuPerSample(const std::string& item, const Rate& r)
                   {}});
 }
 
+// The mean rates over the pty without and with `prepare`. Runs with and
+// without take turns, so a drift of the shared machine's load falls on both alike.
+std::pair<double, double> ratesInTurns(const PtySimulator& simulator, double measureSeconds, const Preparation& prepare)
+{
+    double plain = 0, prepared = 0;
+    for (int run = 0; run < 4; ++run) {
+        // plain, prepared, prepared, plain: neither always comes first
+        const bool withPreparation = run == 1 || run == 2;
+        const double rate = measureRate(panel::ResourceMode::Hardware, simulator.resource(), measureSeconds / 4,
+                                        withPreparation ? prepare : Preparation{})
+                                .samplesPerSecond;
+        std::cerr << "run " << run + 1 << (withPreparation ? " prepared: " : " plain: ") << rate << " samples/s\n";
+        (withPreparation ? prepared : plain) += rate / 2;
+    }
+    return {plain, prepared};
+}
+
 int rate(const std::string& link, double measureSeconds)
 {
     if (link == "inprocess") {
@@ -219,19 +242,24 @@ int rate(const std::string& link, double measureSeconds)
     }
     if (link == "pty-recording") {
         const PtySimulator simulator;
-        // Runs with and without recording take turns, so a drift of the
-        // shared machine's load falls on both alike.
-        double plain = 0, recording = 0;
-        for (int round = 0; round < 2; ++round) {
-            plain +=
-                measureRate(panel::ResourceMode::Hardware, simulator.resource(), measureSeconds / 2).samplesPerSecond;
-            recording += measureRate(panel::ResourceMode::Hardware, simulator.resource(), measureSeconds / 2,
-                                     simulator.dir.filePath(QStringLiteral("run-%1.csv").arg(round)))
-                             .samplesPerSecond;
-        }
-        bench::print({"1d samples/s at Special, vantrel-sim --pty, recording every row to CSV", recording / 2,
-                      "samples/s", plain / 2, "the rate without recording, in turns with it",
+        int round = 0;
+        const auto [plain, recording] = ratesInTurns(simulator, measureSeconds, [&](panel::MainForm& window) {
+            const QString file = simulator.dir.filePath(QStringLiteral("run-%1.csv").arg(round++));
+            if (!window.startRecording(file, record::RecordingFile::Existing::Replace))
+                throw std::runtime_error("cannot record to " + file.toStdString());
+        });
+        bench::print({"1d samples/s at Special, vantrel-sim --pty, recording every row to CSV", recording, "samples/s",
+                      plain, "the rate without recording, in turns with it",
                       bench::Target{bench::Target::Kind::AtLeastShare, 0.95}});
+        return 0;
+    }
+    if (link == "pty-history") {
+        const PtySimulator simulator;
+        const auto [plain, withHistory] =
+            ratesInTurns(simulator, measureSeconds, [](panel::MainForm& window) { window.historyAction()->trigger(); });
+        bench::print({"1e samples/s at Special, vantrel-sim --pty, the live history window shown", withHistory,
+                      "samples/s", plain, "the rate without it, in turns with it",
+                      bench::Target{bench::Target::Kind::AtLeastShare, 0.98}});
         return 0;
     }
     if (link == "tcp") {
