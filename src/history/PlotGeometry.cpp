@@ -139,7 +139,7 @@ void PlotGeometry::drawColumns(const History& history, std::size_t first, std::s
     const int columns = std::max(1, static_cast<int>(right() - left()));
     const double msPerColumn = m_span.length() / columns;
     struct Stroke {
-        float top = 0, bottom = 0;
+        float x = 0, top = 0, bottom = 0;
         bool drawn = false;
     };
     std::array<Stroke, kChannels> previous;
@@ -150,8 +150,11 @@ void PlotGeometry::drawColumns(const History& history, std::size_t first, std::s
                                     : std::clamp(readings.lowerBound(static_cast<std::int64_t>(
                                                      std::ceil(m_span.begin + (column + 1) * msPerColumn))),
                                                  begin, last);
+        if (begin == end)
+            continue; // no reading falls here: the next column joins across it
         const auto x = static_cast<float>(left() + column + 0.5);
-        const SpanRange ranges = begin < end ? history.range(begin, end) : SpanRange{};
+        const SpanRange ranges = history.range(begin, end);
+        const bool joined = begin > first && !history.sessionBoundaryBefore(begin);
         for (int c = 0; c < kChannels; ++c) {
             LanePicture& lane = picture.lanes[c];
             const ChannelRange& range = ranges[c];
@@ -161,11 +164,16 @@ void PlotGeometry::drawColumns(const History& history, std::size_t first, std::s
                 lane.ocpMarks.push_back(x);
             Stroke stroke;
             if (range.hasNumbers()) {
-                stroke = {yOf(lane, range.max), yOf(lane, range.min), true};
-                // Joined to the column before, so the trace stays one line.
-                if (previous[c].drawn) {
-                    stroke.bottom = std::max(stroke.bottom, previous[c].top);
-                    stroke.top = std::min(stroke.top, previous[c].bottom);
+                stroke = {x, yOf(lane, range.max), yOf(lane, range.min), true};
+                const Stroke& before = previous[c];
+                const float last = readings.value(c, begin - (begin > 0)), next = readings.value(c, begin);
+                if (joined && before.drawn && before.x + 1 >= x) {
+                    // The column before: overlap it, so the trace stays one line.
+                    stroke.bottom = std::max(stroke.bottom, before.top);
+                    stroke.top = std::min(stroke.top, before.bottom);
+                } else if (joined && before.drawn && isNumber(last) && isNumber(next)) {
+                    // Readings further apart than a column: a line from the last one to this one.
+                    lane.lines.insert(lane.lines.end(), {before.x, yOf(lane, last), x, yOf(lane, next)});
                 }
                 lane.lines.insert(lane.lines.end(), {x, stroke.top, x, std::max(stroke.bottom, stroke.top + 1)});
             }

@@ -3,6 +3,7 @@
 // once (a file) and reading by reading (the live session).
 #include "history/ChannelValue.h"
 #include "history/History.h"
+#include "history/PlotGeometry.h"
 
 #include <gtest/gtest.h>
 
@@ -184,6 +185,37 @@ TEST(SpanStatistics, ChargeOfASquareWaveAndNoneAcrossAClosedSession)
     const double lastHour = 10.0 * double(2 * kHalfHour - kStep) / 3.6e6;
     EXPECT_NEAR(run.history.statistics(10 * kHalfHour - 1, 12 * kHalfHour).channels[0].chargeMah, lastHour, 1e-9);
     EXPECT_NEAR(run.history.statistics(0, 12 * kHalfHour).channels[0].chargeMah, 20.0 + lastHour, edgeError);
+}
+
+TEST(PlotGeometryTest, ATraceJoinsReadingsFurtherApartThanAColumnButNotAcrossAClosedSession)
+{
+    // 600 readings 16 ms apart on about 900 columns of 10.6 ms: drawn by
+    // columns, with empty columns between; the session is closed for 320 ms.
+    History history;
+    std::int64_t t = 0;
+    for (int i = 0; i < 600; ++i, t += 16) {
+        if (i == 300) {
+            history.appendEvent(t, 0, "session closed");
+            t += 320;
+            history.appendEvent(t, 0, "session opened");
+        }
+        ASSERT_TRUE(history.appendReading(t, {float(i % 2), 0, 0}));
+    }
+    history.catchUp();
+    const PlotGeometry geometry(1000, 600, {0, double(t)});
+    const Picture picture = geometry.draw(history);
+    ASSERT_FALSE(picture.readingsOneByOne);
+    const std::vector<float>& lines = picture.lanes[0].lines;
+    const auto covered = [&](double x) {
+        for (std::size_t i = 0; i + 3 < lines.size(); i += 4)
+            if (std::min(lines[i], lines[i + 2]) <= x && x <= std::max(lines[i], lines[i + 2]))
+                return true;
+        return false;
+    };
+    const double closedFrom = geometry.xOf(300 * 16), closedTo = geometry.xOf(300 * 16 + 320);
+    for (double x = std::ceil(geometry.xOf(0)) + 0.5; x < geometry.xOf(double(t - 16)); ++x)
+        if (std::abs(x - closedFrom) > 1 && std::abs(x - closedTo) > 1)
+            EXPECT_EQ(covered(x), x < closedFrom || x > closedTo) << "column at x " << x;
 }
 
 TEST(ChannelValueTest, FieldsAsTheInstrumentSendsThem)
