@@ -171,6 +171,8 @@ TEST_F(HistoryWindowTest, ARecordedSessionOpenedAndHeardLiveHasTheFiguresOfTheSi
     ASSERT_TRUE(waitForReadings(10));
     click(ui().cmdComopen);
     window->recordAction()->trigger();
+    // The recording's own thread writes the last rows.
+    ASSERT_TRUE(waitUntil([&] { return fileText(m_dir / "run.csv").ends_with(",recording stopped\n"); }));
 
     history::HistoryWindows windows({{[this]() -> forms::SaveFileDialog& { return files; }, &dialogs}, {}, {}, {}});
     history::HistoryWindow* shown = windows.openRecording(file);
