@@ -10,6 +10,7 @@
 #include <QToolTip>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace history {
@@ -53,11 +54,13 @@ void drawMarks(QPainter& painter, const std::vector<float>& xs, const LanePictur
     painter.drawLines(bars.data(), static_cast<int>(bars.size()));
 }
 
+// Centred on x, but kept whole inside the picture.
 void drawCentredText(QPainter& painter, double x, double top, const std::string& text)
 {
     const QString label = QString::fromStdString(text);
     const int width = painter.fontMetrics().horizontalAdvance(label);
-    painter.drawText(QPointF(x - width / 2.0, top + painter.fontMetrics().ascent()), label);
+    const double left = std::clamp(x - width / 2.0, 0.0, std::max(0.0, painter.device()->width() - width - 2.0));
+    painter.drawText(QPointF(left, top + painter.fontMetrics().ascent()), label);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <QImageWriter>
 #include <QLabel>
 #include <QProgressBar>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -47,6 +48,12 @@ std::string momentText(const History& history, double elapsedMs)
 }
 
 } // namespace
+
+QString documentsFolder()
+{
+    const QDir documents(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    return documents.exists() ? documents.path() : QDir::homePath();
+}
 
 HistoryWindow::HistoryWindow(HistorySource& source, std::function<QString()> title, WindowServices services,
                              QWidget* parent)
@@ -176,9 +183,12 @@ QString HistoryWindow::noticeText() const
 std::pair<std::int64_t, std::int64_t> HistoryWindow::statisticsSpan() const
 {
     const auto& cursors = m_plot->timeCursors();
-    const TimeSpan span = cursors[0] && cursors[1]
-                              ? TimeSpan{std::min(*cursors[0], *cursors[1]), std::max(*cursors[0], *cursors[1])}
-                              : m_plot->view().span();
+    TimeSpan span = cursors[0] && cursors[1]
+                        ? TimeSpan{std::min(*cursors[0], *cursors[1]), std::max(*cursors[0], *cursors[1])}
+                        : m_plot->view().span();
+    // No further than the run: the margins around it hold nothing.
+    if (const auto extent = m_source.history().extent())
+        span = {std::max(span.begin, double(extent->first)), std::min(span.end, double(extent->second))};
     return {static_cast<std::int64_t>(std::ceil(span.begin)), static_cast<std::int64_t>(std::floor(span.end))};
 }
 
@@ -246,9 +256,9 @@ QString HistoryWindow::readoutText() const
 
 void HistoryWindow::exportPicture()
 {
-    const QString path = m_services.saveDialog().askSavePath(this, QStringLiteral("Export Picture"),
-                                                             QDir::home().filePath(QStringLiteral("history.png")),
-                                                             QStringLiteral("PNG images (*.png)"));
+    const QString path = m_services.saveDialog().askSavePath(
+        this, QStringLiteral("Export Picture"), QDir(documentsFolder()).filePath(QStringLiteral("history.png")),
+        QStringLiteral("PNG images (*.png)"));
     if (path.isEmpty())
         return;
     QImageWriter writer(path, "png");
@@ -262,9 +272,9 @@ void HistoryWindow::exportCsv()
 {
     if (exporting() || m_source.loading())
         return;
-    const QString path = m_services.saveDialog().askSavePath(this, QStringLiteral("Export CSV"),
-                                                             QDir::home().filePath(QStringLiteral("history.csv")),
-                                                             QStringLiteral("CSV files (*.csv);;All files (*)"));
+    const QString path = m_services.saveDialog().askSavePath(
+        this, QStringLiteral("Export CSV"), QDir(documentsFolder()).filePath(QStringLiteral("history.csv")),
+        QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (path.isEmpty())
         return;
     const auto [from, to] = statisticsSpan();

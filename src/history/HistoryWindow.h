@@ -27,6 +27,10 @@ struct WindowServices {
     instrument::Dialogs* dialogs = nullptr;             // message boxes; none in some tests
 };
 
+// The user's documents folder, or the home folder when there is none: where
+// the history's file dialogs start.
+QString documentsFolder();
+
 // One history window: the picture of one source, the values at the two
 // cursors, the figures of the span between them (or of the visible span),
 // notices about the rows, and exports. While shown it looks at its source

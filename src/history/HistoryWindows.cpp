@@ -7,9 +7,7 @@
 #include "history/RecordingSource.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <cstdio>
 #include <cstdlib>
@@ -78,9 +76,9 @@ HistoryWindow* HistoryWindows::openRecording(const QString& path)
 
 HistoryWindow* HistoryWindows::askAndOpenRecording(QWidget* parent)
 {
-    const QString path = m_services.openDialog().askOpenPath(
-        parent, QStringLiteral("Open Recording"), QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
-        QStringLiteral("Recordings (*.csv);;All files (*)"));
+    const QString path =
+        m_services.openDialog().askOpenPath(parent, QStringLiteral("Open Recording"), documentsFolder(),
+                                            QStringLiteral("Recordings (*.csv);;All files (*)"));
     return path.isEmpty() ? nullptr : openRecording(path);
 }
 
