@@ -1,6 +1,7 @@
 // The history's envelopes and span figures against brute force: random runs
 // with OVER and OCP reports, repeated times and session bounds, built at
-// once (a file) and reading by reading (the live session).
+// once (a file) and reading by reading (the live session); a trace drawn by
+// pixel columns; fields as the instrument sends them.
 #include "history/ChannelValue.h"
 #include "history/History.h"
 #include "history/PlotGeometry.h"
