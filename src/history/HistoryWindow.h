@@ -34,7 +34,7 @@ QString documentsFolder();
 // One history window: the picture of one source, the values at the two
 // cursors, the figures of the span between them (or of the visible span),
 // notices about the rows, and exports. While shown it looks at its source
-// ten times a second and redraws only when something changed; hidden, it
+// four times a second and redraws only when something changed; hidden, it
 // does nothing at all.
 class HistoryWindow : public QMainWindow {
     Q_OBJECT
