@@ -80,6 +80,7 @@ private:
     std::optional<std::int64_t> m_wallOffsetMs;
     Envelopes m_envelopes;
     SpanSums m_sums;
+    std::size_t m_caughtUp = 0; // readings taken into the envelopes and sums
 };
 
 // Whether an event begins or ends a session, so no charge is counted across it.

@@ -23,6 +23,10 @@ public:
     // Brings in what arrived since the last call (a finished load, rows added
     // to a file); cheap when nothing did.
     virtual void poll() {}
+    // Who is told, on the loading thread, that poll() has something to take
+    // (a preview, the complete history); empty: nobody. After this returns
+    // with an empty one, the old one is no longer called.
+    virtual void setWakeUp(std::function<void()> /*wakeUp*/) {}
     virtual const History& history() const = 0;
     // Changes whenever history() or notices() changed.
     virtual std::uint64_t generation() const = 0;

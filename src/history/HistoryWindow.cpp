@@ -77,6 +77,7 @@ HistoryWindow::HistoryWindow(std::unique_ptr<HistorySource> source, std::functio
 
 HistoryWindow::~HistoryWindow()
 {
+    m_source.setWakeUp({});
     if (m_exportThread.joinable())
         m_exportThread.join();
 }
@@ -128,6 +129,16 @@ void HistoryWindow::build()
     connect(m_plot, &HistoryPlot::cursorsChanged, this, &HistoryWindow::showReadouts);
     m_refresh.setInterval(kRefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &HistoryWindow::refresh);
+    // A finished load shows at once, not at the next look.
+    m_source.setWakeUp([this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isVisible())
+                    refresh();
+            },
+            Qt::QueuedConnection);
+    });
     resize(1000, 720);
     refresh();
 }

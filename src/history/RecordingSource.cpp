@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -127,10 +129,12 @@ std::size_t countLineEnds(std::string_view text)
 
 } // namespace
 
-// The load running in the background. `first` makes the preview, reads the
-// first half, waits for `second` (the second half), joins the two and
-// finishes the envelopes and sums; the window's thread takes the result.
+// The load running in the background. `preview` samples a coarse picture
+// of the whole file; `first` reads the first half, waits for `second` (the
+// second half), joins the two and finishes the envelopes and sums; the
+// window's thread takes the result.
 struct RecordingSource::Load {
+    std::string path;
     int fd = -1;
     std::uint64_t rowsBegin = 0;
     std::uint64_t end = 0;
@@ -139,17 +143,28 @@ struct RecordingSource::Load {
     std::atomic<bool> cancel{false};
     std::atomic<std::uint64_t> progress{0};
 
-    std::mutex mutex; // guards preview and outcome
+    std::mutex mutex; // guards preview, outcome and wakeUp
     std::unique_ptr<History> preview;
     std::unique_ptr<Part> outcome;
+    std::function<void()> wakeUp;
 
     std::unique_ptr<Part> secondHalf;
     std::thread second;
     std::thread first;
+    std::thread previewer;
+
+    // Wakes the window up, if it asked to be; called with the mutex held.
+    void tell()
+    {
+        if (wakeUp)
+            wakeUp();
+    }
 
     ~Load()
     {
         cancel = true;
+        if (previewer.joinable())
+            previewer.join();
         if (first.joinable())
             first.join(); // it joins the second
         if (second.joinable())
@@ -174,6 +189,8 @@ struct RecordingSource::Load {
 
     void start()
     {
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL); // more read-ahead for the halves; a hint only
+        previewer = std::thread([this] { makePreview(); });
         const std::uint64_t middle = this->middle();
         if (middle < end) {
             secondHalf = std::make_unique<Part>(mayTake);
@@ -184,7 +201,6 @@ struct RecordingSource::Load {
 
     void run(std::uint64_t middle)
     {
-        makePreview();
         auto whole = std::make_unique<Part>(mayTake);
         readPart(*whole, fd, rowsBegin, middle, cancel, progress);
         if (second.joinable())
@@ -209,19 +225,31 @@ struct RecordingSource::Load {
         whole->history.catchUp();
         std::lock_guard lock(mutex);
         outcome = std::move(whole);
+        tell(); // the complete history shows at once
     }
 
-    // A few thousand reading rows spread evenly over the file.
+    // A few thousand reading rows spread evenly over the file, read through
+    // a descriptor of its own that asks for no read-ahead: on a cold disk,
+    // read-ahead around each sample would read most of the file.
     void makePreview()
     {
+        int ownFd = -1;
+        try {
+            ownFd = openForReading(path);
+            ::posix_fadvise(ownFd, 0, 0, POSIX_FADV_RANDOM);
+        } catch (const std::runtime_error&) {
+            // the shared descriptor serves as well
+        }
+        const FileDescriptor own(ownFd);
+        const int previewFd = ownFd >= 0 ? ownFd : fd;
         auto coarse = std::make_unique<History>();
-        std::string scratch;
+        record::ParseScratch scratch;
         record::RowView row;
         for (int k = 0; k < kPreviewRows && !cancel; ++k) {
             const std::uint64_t at = rowsBegin + (end - rowsBegin) * static_cast<std::uint64_t>(k) / kPreviewRows;
             std::string window;
             try {
-                window = readBytes(fd, at, kPreviewWindow);
+                window = readBytes(previewFd, at, kPreviewWindow);
             } catch (const std::system_error&) {
                 return; // the full read reports it
             }
@@ -246,6 +274,7 @@ struct RecordingSource::Load {
         coarse->catchUp();
         std::lock_guard lock(mutex);
         preview = std::move(coarse);
+        tell(); // the coarse picture shows at once
     }
 };
 
@@ -275,6 +304,7 @@ RecordingSource::RecordingSource(std::string path, MemoryCheck mayTake)
     m_rowsBegin = header.rowsBegin;
     m_lineEndsBeforeRows = countLineEnds(std::string_view(start).substr(0, m_rowsBegin));
     m_load = std::make_unique<Load>();
+    m_load->path = m_path;
     m_load->fd = m_file->get();
     m_load->rowsBegin = m_rowsBegin;
     m_load->end = size;
@@ -285,6 +315,16 @@ RecordingSource::RecordingSource(std::string path, MemoryCheck mayTake)
 }
 
 RecordingSource::~RecordingSource() = default;
+
+void RecordingSource::setWakeUp(std::function<void()> wakeUp)
+{
+    if (!m_load)
+        return; // nothing loads in the background
+    std::lock_guard lock(m_load->mutex);
+    m_load->wakeUp = std::move(wakeUp);
+    if (m_load->preview || m_load->outcome)
+        m_load->tell(); // something came before the window asked
+}
 
 const History& RecordingSource::history() const
 {

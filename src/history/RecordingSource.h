@@ -31,6 +31,7 @@ public:
     ~RecordingSource() override;
 
     void poll() override;
+    void setWakeUp(std::function<void()> wakeUp) override;
     const History& history() const override;
     std::uint64_t generation() const override { return m_generation; }
     std::optional<double> loading() const override;

@@ -80,19 +80,26 @@ long long daysFromCivil(long long year, int month, int day)
     return era * 146097 + dayOfEra - 719468;
 }
 
-// "2026-12-07T01:10:23.123Z", as utcText writes it.
-std::optional<WallClock> parseUtc(std::string_view text)
+// "2026-12-07T01:10:23.123Z", as utcText writes it. The day number of the
+// date is kept for the next row, which almost always has the same date.
+std::optional<WallClock> parseUtc(std::string_view text, ParseScratch& scratch)
 {
     if (text.size() != 24 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':'
         || text[19] != '.' || text[23] != 'Z')
         return std::nullopt;
     bool ok = true;
-    const int year = digits(text, 0, 4, ok), month = digits(text, 5, 2, ok), day = digits(text, 8, 2, ok);
+    if (!std::equal(scratch.lastDate.begin(), scratch.lastDate.end(), text.begin())) {
+        const int year = digits(text, 0, 4, ok), month = digits(text, 5, 2, ok), day = digits(text, 8, 2, ok);
+        if (!ok || month < 1 || month > 12 || day < 1 || day > 31)
+            return std::nullopt;
+        std::copy_n(text.begin(), scratch.lastDate.size(), scratch.lastDate.begin());
+        scratch.lastDays = daysFromCivil(year, month, day);
+    }
     const int hour = digits(text, 11, 2, ok), minute = digits(text, 14, 2, ok), second = digits(text, 17, 2, ok);
     const int ms = digits(text, 20, 3, ok);
-    if (!ok || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    if (!ok || hour > 23 || minute > 59 || second > 60)
         return std::nullopt;
-    const long long seconds = daysFromCivil(year, month, day) * 86400LL + hour * 3600 + minute * 60 + second;
+    const long long seconds = scratch.lastDays * 86400LL + hour * 3600 + minute * 60 + second;
     return WallClock(std::chrono::duration_cast<WallClock::duration>(std::chrono::milliseconds(seconds * 1000 + ms)));
 }
 
@@ -214,13 +221,13 @@ HeaderCheck checkHeader(std::string_view text)
     return {HeaderCheck::Outcome::Pending, 0, {}};
 }
 
-bool parseRow(std::string_view line, RowView& row, std::string& scratch)
+bool parseRow(std::string_view line, RowView& row, ParseScratch& scratch)
 {
     std::array<std::string_view, kFields> fields;
-    if (isComment(line) || !splitFields(line, fields, scratch))
+    if (isComment(line) || !splitFields(line, fields, scratch.unquoted))
         return false;
     const auto elapsed = parseElapsed(fields[0]);
-    const auto time = parseUtc(fields[1]);
+    const auto time = parseUtc(fields[1], scratch);
     if (!elapsed || !time)
         return false;
     row.elapsed = *elapsed;
@@ -245,7 +252,7 @@ ReadResult readRows(std::string_view text, std::size_t begin, std::size_t end, R
     ReadResult result;
     result.end = begin;
     RowView row;
-    std::string scratch;
+    ParseScratch scratch;
     for (std::size_t pos = begin; pos < end && pos < text.size();) {
         const std::uint64_t lineBefore = result.lineEnds + 1;
         std::uint64_t lineEnds = result.lineEnds;

@@ -69,8 +69,16 @@ ReadResult readRows(std::string_view text, std::size_t begin, std::size_t end, R
 // a line start, else just past the next line end (text.size() when none).
 std::size_t nextLineStart(std::string_view text, std::size_t offset);
 
+// What a read keeps from row to row: the unquoted texts of the row at hand,
+// and the last date seen with its day number (a day's rows share their date).
+struct ParseScratch {
+    std::string unquoted;
+    std::array<char, 10> lastDate{};
+    long long lastDays = 0;
+};
+
 // One row's line, without its line end; false when it is a comment or
 // cannot be read. Texts with quotes are unquoted into `scratch`.
-bool parseRow(std::string_view line, RowView& row, std::string& scratch);
+bool parseRow(std::string_view line, RowView& row, ParseScratch& scratch);
 
 } // namespace record

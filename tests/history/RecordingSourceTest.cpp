@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -49,6 +51,27 @@ protected:
             source.poll();
         }
         ASSERT_FALSE(source.loading());
+    }
+    // Takes what the load hands over each time it wakes the window up, with
+    // no clock; the guard keeps a load that never wakes it from hanging the test.
+    static void loadByWakeUps(RecordingSource& source)
+    {
+        std::mutex mutex;
+        std::condition_variable woken;
+        int wakeUps = 0;
+        source.setWakeUp([&] {
+            std::lock_guard lock(mutex);
+            ++wakeUps;
+            woken.notify_one();
+        });
+        for (int seen = 0; source.loading();) {
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(woken.wait_for(lock, std::chrono::seconds(20), [&] { return wakeUps > seen; }))
+                << "the load never woke its window up";
+            seen = wakeUps;
+            lock.unlock();
+            source.poll();
+        }
     }
     // Past the half-second between two looks at a growing file.
     static void pollLater(RecordingSource& source)
@@ -95,6 +118,18 @@ TEST_F(RecordingSourceTest, BadInputKeepsTheGoodRowsAndSaysWhatItSkipped)
     waitForLoad(quoted);
     ASSERT_EQ(quoted.history().events().size(), 1u);
     EXPECT_EQ(quoted.history().events()[0].text, "read failed: a, \"b\"\r\nc");
+
+    // Across midnight: the event's wall clock is on the next day.
+    const record::WallClock evening = std::chrono::sys_days(std::chrono::year(2026) / 12 / 7) + std::chrono::hours(24)
+                                      - std::chrono::milliseconds(500);
+    const auto rowAt = [&](std::int64_t ms, std::array<std::string, 3> fields, std::string text) {
+        return record::rowLine({std::chrono::milliseconds(ms), evening + std::chrono::milliseconds(ms), fields, text});
+    };
+    RecordingSource midnight(write(kPreamble + rowAt(0, {"1", "2", "3"}, {}) + rowAt(1000, {}, "OUTPut 0")), {});
+    waitForLoad(midnight);
+    ASSERT_EQ(midnight.history().events().size(), 1u);
+    EXPECT_EQ(midnight.history().events()[0].wallMs,
+              std::chrono::duration_cast<std::chrono::milliseconds>(evening.time_since_epoch()).count() + 1000);
 }
 
 TEST_F(RecordingSourceTest, WhatCannotBeShownIsRefusedWithTheFileAndTheCause)
@@ -138,11 +173,11 @@ std::string largeRecording(History& expected)
     return text;
 }
 
-TEST_F(RecordingSourceTest, AFileReadInTwoHalvesIsTheWholeFile)
+TEST_F(RecordingSourceTest, AFileReadInTwoHalvesIsTheWholeFileAndShowsOnceRead)
 {
     History expected;
     RecordingSource source(write(largeRecording(expected)), {});
-    waitForLoad(source);
+    loadByWakeUps(source);
     const History& found = source.history();
     EXPECT_EQ(found.readings().size(), expected.readings().size());
     EXPECT_EQ(found.events().size(), expected.events().size());
