@@ -242,11 +242,18 @@ struct RecordingSource::Load {
         }
         const FileDescriptor own(ownFd);
         const int previewFd = ownFd >= 0 ? ownFd : fd;
+        const auto sampleAt = [this](int k) {
+            return rowsBegin + (end - rowsBegin) * static_cast<std::uint64_t>(k) / kPreviewRows;
+        };
+        // All samples asked for at once, so a disk serves them side by side
+        // rather than one read after the other.
+        for (int k = 0; k < kPreviewRows; ++k)
+            ::posix_fadvise(previewFd, static_cast<off_t>(sampleAt(k)), kPreviewWindow, POSIX_FADV_WILLNEED);
         auto coarse = std::make_unique<History>();
         record::ParseScratch scratch;
         record::RowView row;
         for (int k = 0; k < kPreviewRows && !cancel; ++k) {
-            const std::uint64_t at = rowsBegin + (end - rowsBegin) * static_cast<std::uint64_t>(k) / kPreviewRows;
+            const std::uint64_t at = sampleAt(k);
             std::string window;
             try {
                 window = readBytes(previewFd, at, kPreviewWindow);
