@@ -169,6 +169,14 @@ TEST_F(HistoryWindowTest, ARecordedSessionOpenedAndHeardLiveHasTheFiguresOfTheSi
     click(ui().cmdOutput);
     ASSERT_TRUE(waitUntil([&] { return ui().textalm->isVisible(); }));
     ASSERT_TRUE(waitForReadings(10));
+    // Measuring stops before the close, so no reading the simulator answered
+    // is still on its way when the session goes.
+    click(ui().MesCommand);
+    ASSERT_TRUE(waitUntil([&] {
+        const long logged = readingsLogged();
+        QTest::qWait(300);
+        return readingsLogged() == logged;
+    }));
     click(ui().cmdComopen);
     window->recordAction()->trigger();
     // The recording's own thread writes the last rows.
