@@ -2,6 +2,7 @@
 
 #include "visa/ResourceManager.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -9,7 +10,8 @@ namespace bench {
 
 // What crossed the link for current readings ("I?"): how many, and the bytes
 // of the commands and of their replies.
-struct LinkTally {
+// The "I?" round trips counted so far, and their bytes both ways.
+struct LinkCount {
     std::uint64_t readings = 0;
     std::uint64_t commandBytes = 0;
     std::uint64_t replyBytes = 0;
@@ -19,6 +21,19 @@ struct LinkTally {
     {
         return readings ? static_cast<double>(bytes()) / static_cast<double>(readings) : 0;
     }
+    LinkCount operator-(const LinkCount& earlier) const
+    {
+        return {readings - earlier.readings, commandBytes - earlier.commandBytes, replyBytes - earlier.replyBytes};
+    }
+};
+
+// Counted on the I/O thread, read on the UI thread.
+struct LinkTally {
+    std::atomic<std::uint64_t> readings{0};
+    std::atomic<std::uint64_t> commandBytes{0};
+    std::atomic<std::uint64_t> replyBytes{0};
+
+    LinkCount count() const { return {readings, commandBytes, replyBytes}; }
 };
 
 // Hands out the resource managers of `inner` with every session they open

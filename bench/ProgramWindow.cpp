@@ -1,6 +1,7 @@
 #include "ProgramWindow.h"
 
 #include "app/ProgramSurroundings.h"
+#include "visa/OnIoThread.h"
 #include "forms/BackColor.h"
 #include "forms/ProgramIcon.h"
 #include "forms/WindowFont.h"
@@ -38,8 +39,10 @@ ProgramWindow::ProgramWindow(panel::ResourceMode mode, std::shared_ptr<LinkTally
         std::cerr << "vantrel-bench: the program ended itself" << std::endl;
         std::exit(1);
     });
+    // Counted where the sessions run, on the I/O thread, as the program's own.
     if (tally)
-        surroundings.resourceManagers = countingManagers(std::move(surroundings.resourceManagers), std::move(tally));
+        surroundings.resourceManagers =
+            visa::onIoThread(surroundings.io, countingManagers(app::resourceManagersFor(mode), std::move(tally)));
     m_window = std::make_unique<panel::MainForm>(std::move(surroundings), mode);
     m_window->show();
 }
@@ -73,15 +76,13 @@ void ProgramWindow::chooseSpeed(const QString& caption)
     emit speeds.activated(index);
 }
 
-void ProgramWindow::clickOutput()
-{
-    m_window->controls().cmdOutput->click();
-}
-
 void ProgramWindow::switchOutputOn()
 {
-    if (forms::backColor(*m_window->controls().picOutputon_off) != forms::kLampOn)
-        clickOutput();
+    // The instrument keeps its output between sessions: a click would switch
+    // it off again in every second run on one simulator.
+    const forms::MainFormLayout& ui = m_window->controls();
+    if (forms::backColor(*ui.picOutputon_off) != forms::kLampOn)
+        ui.cmdOutput->click();
 }
 
 void ProgramWindow::clickMeasure()

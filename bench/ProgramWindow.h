@@ -49,10 +49,7 @@ public:
     void close();
     // Picks the speed by its caption ("Special", "Fast", ...), as a click in the list does.
     void chooseSpeed(const QString& caption);
-    // Clicks Output; the instrument then drives its loads.
-    void clickOutput();
-    // Clicks Output unless the lamp shows it on already: the instrument keeps
-    // its output across sessions, so a second session on it finds it on.
+    // Clicks Output unless its lamp is on already; the instrument then drives its loads.
     void switchOutputOn();
     // Clicks "Measure Start/Stop".
     void clickMeasure();

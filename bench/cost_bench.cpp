@@ -156,16 +156,19 @@ protected:
 };
 
 // Full redraws of the window's own picture after each new sample; with
-// `andPaint`, each also painted onto the shown window at once, as the event
-// loop does after a sample when nothing else is pending.
+// `andPaint`, each also painted onto the shown window at once, as a frame
+// does.
 bench::Spread redraws(scope::WavePic& picture, int chkRoll, bool andPaint = false)
 {
     Acquired acquired;
     picture.setStateProvider([&] { return acquired.state(chkRoll); });
     const auto redraw = [&] {
-        picture.redraw();
-        if (andPaint)
+        if (andPaint) {
+            picture.redraw(); // the new state; the paint draws it
             picture.repaint(picture.contentsRect());
+        } else {
+            picture.render();
+        }
     };
     for (int i = 0; i < 50; ++i)
         redraw();

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 build_dir=${VANTREL_MUTANTS_BUILD_DIR:-build-mutants}
 # Tests that start processes or wait on the simulator run after the rest,
 # so a fault the quick tests catch costs little.
-slow_tests='WindowOverSimulator|FailedOpen|FallingSilent|Recording|ResourceHygiene|SerialLineFailure|VantrelSim|VantrelStart|CommittedInput|install'
+slow_tests='WindowOverSimulator|FailedOpen|FallingSilent|Recording|ResourceHygiene|SerialLineFailure|VantrelSim|VantrelStart|CommittedInput|install|EndingsAndInput'
 
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null || exit 1
 cmake --build "$build_dir" >/dev/null || { echo "mutants: the unchanged tree does not build"; exit 1; }

@@ -28,7 +28,9 @@ std::string usageText()
 Simulates the Orvane three-channel DC source: it answers the instrument's
 command lines (IDN?, VSET, OUTPut, RANGeset, SAMP, *RST, I?, VSET?, ...)
 until it receives SIGINT or SIGTERM. Once serving it prints one line per
-endpoint on stdout ("vantrel-sim: listening on 127.0.0.1:PORT").
+endpoint on stdout ("vantrel-sim: listening on 127.0.0.1:PORT"), one line
+when an outage begins ("vantrel-sim: outage: ...") and the endpoint lines
+again when the instrument is back.
 
 Where the instrument is reached (at least one; both may be given):
   --pty LINK          create a pseudo-terminal and a symlink LINK to it, so the
@@ -40,7 +42,8 @@ Where the instrument is reached (at least one; both may be given):
 Options:
   --log FILE          write a transcript: "> " and each received line, "< " and
                       each reply, bytes exactly, non-printables escaped as
-                      \n \r \t \\ \xNN; flushed per line
+                      \n \r \t \\ \xNN; "# " and a note for each outage;
+                      flushed per line
   --load CH=OHMS      load resistance of channel CH (1..3); defaults
                       CH1 40, CH2 200, CH3 300 ohm
   --ocp CH=MILLIAMPS  over-current limit of channel CH; above it the output
@@ -57,6 +60,14 @@ Options:
       short             drop the last field of every reply ("1.0,2.0\n")
       hangup:SECONDS    after SECONDS hang up: close the line, remove the
                         link and exit (the simulator does not come back)
+      outage:AT@FOR     AT seconds after start go away for FOR seconds, as an
+                        unplugged and replugged adapter: the pty and its link
+                        vanish (an open port hangs up), then a new pty appears
+                        at the same link; TCP clients are disconnected and
+                        new connections refused meanwhile; settings are kept
+      powercycle:AT@FOR the same, switched off and on: the instrument comes
+                        back in its power-on state
+                        (outages and power cycles must not overlap)
       ocp:CH@SECONDS    trip channel CH's over-current protection once, the
                         first time the output is on SECONDS after start
       over:CH           channel CH always reads "OVER"

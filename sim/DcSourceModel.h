@@ -41,6 +41,10 @@ public:
     // commands and a silent instrument.
     std::optional<std::string> handle(std::string_view line);
 
+    // The state after switching on (and after *RST): output off, 5/3/3 V,
+    // CH1 range 200 mA, sampling off, no tripped channel.
+    void powerOn();
+
     // State, for tests and diagnostics.
     bool outputOn() const { return m_outputOn; }
     double setVolts(int channel) const { return m_volts[channel - 1]; }
@@ -51,7 +55,6 @@ private:
     void setVoltageList(std::string_view list);
     void setOutput(bool on);
     void checkProtection();
-    void powerOn();
     double fullScaleMa(int channel) const;
     double idealCurrentMa(int channel) const;
     std::string currentField(int channel);

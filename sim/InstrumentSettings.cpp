@@ -1,7 +1,9 @@
 #include "sim/InstrumentSettings.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -47,6 +49,43 @@ std::pair<int, double> channelAndValue(std::string_view option, std::string_view
     return {*channel, *value};
 }
 
+std::string secondsText(std::chrono::milliseconds time)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(time.count()) / 1000.0);
+    return text;
+}
+
+// "AT@FOR" in seconds: when the instrument goes away and for how long.
+void addOutage(Faults& faults, std::string_view text, std::string_view argument, bool powerCycle)
+{
+    const auto separator = argument.find('@');
+    const auto at = parseNumber(argument.substr(0, separator));
+    const auto length =
+        separator == std::string_view::npos ? std::nullopt : parseNumber(argument.substr(separator + 1));
+    if (!at || !length || *at < 0 || std::llround(*length * 1000.0) <= 0)
+        reject("--fault", text, "expected AT@FOR in seconds: AT not below 0, FOR at least 0.001");
+    const Faults::Outage outage{std::chrono::milliseconds(std::llround(*at * 1000.0)),
+                                std::chrono::milliseconds(std::llround(*length * 1000.0)), powerCycle};
+
+    // The instrument must be back before it can go away again.
+    auto& outages = faults.outages;
+    const auto later = std::find_if(outages.begin(), outages.end(), [&](const auto& o) { return o.at > outage.at; });
+    const auto overlaps = [](const Faults::Outage& first, const Faults::Outage& second) {
+        return second.at < first.at + first.length;
+    };
+    const Faults::Outage* other = nullptr;
+    if (later != outages.end() && overlaps(outage, *later))
+        other = &*later;
+    else if (later != outages.begin() && overlaps(*std::prev(later), outage))
+        other = &*std::prev(later);
+    if (other)
+        reject("--fault", text,
+               "overlaps the outage from " + secondsText(other->at) + " s to " + secondsText(other->at + other->length)
+                   + " s; outages must not overlap");
+    outages.insert(later, outage);
+}
+
 } // namespace
 
 void applyLoadOption(InstrumentSettings& settings, std::string_view text)
@@ -89,6 +128,8 @@ void applyFaultOption(InstrumentSettings& settings, std::string_view text)
         faults.slow = milliseconds(1.0);
     } else if (name == "hangup" && hasArgument) {
         faults.hangupAfter = milliseconds(1000.0);
+    } else if ((name == "outage" || name == "powercycle") && hasArgument) {
+        addOutage(faults, text, argument, name == "powercycle");
     } else if (name == "over" && hasArgument) {
         const auto channel = parseChannel(argument);
         if (!channel)
@@ -98,8 +139,16 @@ void applyFaultOption(InstrumentSettings& settings, std::string_view text)
         const auto [channel, seconds] = channelAndValue("--fault", argument, '@');
         faults.ocpTrips.push_back({channel, std::chrono::milliseconds(std::llround(seconds * 1000.0))});
     } else {
-        reject("--fault", text, "expected silent, slow:MS, garbage, short, hangup:SECONDS, ocp:CH@SECONDS or over:CH");
+        reject("--fault", text,
+               "expected silent, slow:MS, garbage, short, hangup:SECONDS, outage:AT@FOR, powercycle:AT@FOR, "
+               "ocp:CH@SECONDS or over:CH");
     }
+}
+
+std::string describe(const Faults::Outage& outage)
+{
+    return (outage.powerCycle ? "outage: power cycle, off for " : "outage: line gone for ") + secondsText(outage.length)
+           + " s";
 }
 
 } // namespace sim

@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +19,16 @@ struct Faults {
     bool garbage = false;                                 // replies are line noise
     bool shortReply = false;                              // replies lose their last field
     std::optional<std::chrono::milliseconds> hangupAfter; // vantrel-sim only
+    // vantrel-sim only: at `at` after start the instrument goes away for
+    // `length`, as an unplugged and replugged adapter (or, with powerCycle,
+    // an instrument switched off and on, which comes back in its power-on
+    // state).
+    struct Outage {
+        std::chrono::milliseconds at;
+        std::chrono::milliseconds length;
+        bool powerCycle;
+    };
+    std::vector<Outage> outages; // in time order, none overlapping another
     struct TimedTrip {
         int channel;                     // 1..3
         std::chrono::milliseconds after; // since the instrument started
@@ -39,5 +50,9 @@ struct InstrumentSettings {
 void applyLoadOption(InstrumentSettings& settings, std::string_view channelEqualsOhms);
 void applyOcpOption(InstrumentSettings& settings, std::string_view channelEqualsMilliamps);
 void applyFaultOption(InstrumentSettings& settings, std::string_view fault);
+
+// What an outage does, as the transcript and stdout say it:
+// "outage: line gone for 2 s", "outage: power cycle, off for 2 s".
+std::string describe(const Faults::Outage& outage);
 
 } // namespace sim

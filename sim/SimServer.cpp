@@ -1,7 +1,9 @@
 #include "sim/SimServer.h"
 
 #include "sim/DcSourceModel.h"
+#include "sim/FileDescriptor.h"
 #include "sim/LineAssembler.h"
+#include "sim/PtyLine.h"
 #include "sim/SerialLine.h"
 #include "sim/Transcript.h"
 
@@ -11,20 +13,17 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <list>
 #include <memory>
 #include <random>
 #include <stdexcept>
-#include <utility>
 
 namespace sim {
 namespace {
@@ -32,37 +31,6 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using std::chrono::duration_cast;
 using std::chrono::milliseconds;
-
-[[noreturn]] void failWithErrno(const std::string& what)
-{
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept
-    {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-void setNonBlocking(int fd)
-{
-    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) < 0)
-        failWithErrno("fcntl O_NONBLOCK");
-}
 
 // SIGINT and SIGTERM end the serving loop through this pipe, so the loop
 // leaves by its normal path and the pty link is removed.
@@ -97,101 +65,6 @@ private:
     FileDescriptor m_write;
 };
 
-constexpr std::pair<speed_t, std::int32_t> kSpeeds[]{
-    {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},       {B150, 150},
-    {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},     {B1800, 1800},
-    {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
-    {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
-};
-
-// 0 for B0 (hang up) and for speeds termios has no constant for.
-std::int32_t baudOf(speed_t speed)
-{
-    for (const auto& [code, baud] : kSpeeds)
-        if (code == speed)
-            return baud;
-    return 0;
-}
-
-speed_t speedOf(std::int32_t baud)
-{
-    for (const auto& [code, rate] : kSpeeds)
-        if (rate == baud)
-            return code;
-    return B38400;
-}
-
-int dataBitsOf(tcflag_t cflag)
-{
-    switch (cflag & CSIZE) {
-    case CS5: return 5;
-    case CS6: return 6;
-    case CS7: return 7;
-    default: return 8;
-    }
-}
-
-// A pseudo-terminal with a symlink to its slave side. The simulator keeps the
-// slave open itself so that the master never reports a hang-up while the
-// program has the port closed between sessions.
-class PtyLine {
-public:
-    // The port starts at the instrument's speed, so a plain client that never
-    // touches the line settings is understood.
-    PtyLine(const std::string& link, std::int32_t baud) : m_link(link)
-    {
-        m_master = FileDescriptor(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-        if (m_master.get() < 0)
-            failWithErrno("posix_openpt");
-        if (::grantpt(m_master.get()) < 0 || ::unlockpt(m_master.get()) < 0)
-            failWithErrno("grantpt/unlockpt");
-        m_slavePath = ::ptsname(m_master.get());
-        m_slave = FileDescriptor(::open(m_slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
-        if (m_slave.get() < 0)
-            failWithErrno("open " + m_slavePath);
-        termios raw{};
-        ::tcgetattr(m_slave.get(), &raw);
-        ::cfmakeraw(&raw);
-        ::cfsetspeed(&raw, speedOf(baud));
-        ::tcsetattr(m_slave.get(), TCSANOW, &raw);
-        setNonBlocking(m_master.get());
-
-        // A link left behind by a simulator that was killed outright is
-        // replaced; anything else at that path is not ours to remove.
-        struct stat existing {};
-        if (::lstat(link.c_str(), &existing) == 0) {
-            if (!S_ISLNK(existing.st_mode))
-                throw std::runtime_error(link + " exists and is not a symlink; choose another --pty path");
-            ::unlink(link.c_str());
-        }
-        if (::symlink(m_slavePath.c_str(), link.c_str()) < 0)
-            failWithErrno("symlink " + link);
-    }
-
-    ~PtyLine() { ::unlink(m_link.c_str()); }
-
-    PtyLine(const PtyLine&) = delete;
-    PtyLine& operator=(const PtyLine&) = delete;
-
-    FileDescriptor takeMaster() { return std::move(m_master); }
-    const std::string& slavePath() const { return m_slavePath; }
-
-    // How the program has set up its end of the line.
-    LineFormat hostFormat() const
-    {
-        termios settings{};
-        if (::tcgetattr(m_slave.get(), &settings) < 0)
-            return {};
-        return {baudOf(::cfgetospeed(&settings)), dataBitsOf(settings.c_cflag)};
-    }
-
-private:
-    std::string m_link;
-    std::string m_slavePath;
-    FileDescriptor m_master;
-    FileDescriptor m_slave;
-};
-
 FileDescriptor listenOnLoopback(std::uint16_t port, std::uint16_t& boundPort)
 {
     FileDescriptor socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -220,10 +93,15 @@ struct Peer {
         std::string bytes;
         bool started = false; // logged and put on the line; the rest may still wait for the host
     };
-    explicit Peer(FileDescriptor descriptor, const PtyLine* line = nullptr) : fd(std::move(descriptor)), pty(line) {}
+    explicit Peer(FileDescriptor descriptor, std::unique_ptr<PtyLine> line = nullptr)
+        : fd(std::move(descriptor)), pty(std::move(line))
+    {
+    }
 
+    // Declared in this order so that a pty's link is gone before its master
+    // closes: a program woken by the hang-up finds no device to reopen.
     FileDescriptor fd;
-    const PtyLine* pty; // set for the serial line: line time and framing apply
+    std::unique_ptr<PtyLine> pty; // set for the serial line: line time and framing apply
     LineAssembler commands;
     std::deque<Outgoing> outgoing;
     SteadyClock::time_point lineBusyUntil{};
@@ -243,17 +121,7 @@ public:
     {
         if (options.logPath)
             m_transcript = std::make_unique<Transcript>(*options.logPath);
-        if (options.ptyLink) {
-            m_pty = std::make_unique<PtyLine>(*options.ptyLink, options.baud);
-            m_peers.emplace_back(m_pty->takeMaster(), m_pty.get());
-            std::printf("vantrel-sim: serial line %s -> %s\n", options.ptyLink->c_str(), m_pty->slavePath().c_str());
-        }
-        if (options.tcpPort) {
-            std::uint16_t bound = 0;
-            m_listener = listenOnLoopback(*options.tcpPort, bound);
-            std::printf("vantrel-sim: listening on 127.0.0.1:%u\n", static_cast<unsigned>(bound));
-        }
-        std::fflush(stdout);
+        openEndpoints();
     }
 
     int run()
@@ -267,6 +135,7 @@ public:
                 std::fprintf(stderr, "vantrel-sim: hanging up as asked\n");
                 return 0;
             }
+            takeDueOutageSteps(now);
             for (auto& peer : m_peers)
                 sendDueReplies(peer, now);
             m_peers.remove_if([](const Peer& peer) { return peer.closed; });
@@ -278,7 +147,7 @@ public:
                 const bool blocked = !peer.outgoing.empty() && peer.outgoing.front().due <= now;
                 fds.push_back({peer.fd.get(), static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0});
             }
-            const std::optional<timespec> timeout = pollTimeout(now, hangupAt);
+            const std::optional<timespec> timeout = pollTimeout(now, earliest(hangupAt, nextOutageStep()));
             if (::ppoll(fds.data(), fds.size(), timeout ? &*timeout : nullptr, nullptr) < 0 && errno != EINTR)
                 failWithErrno("ppoll");
             if (fds[0].revents)
@@ -296,12 +165,101 @@ public:
     }
 
 private:
-    // Until the next reply is due, to the nanosecond: a wait in whole
-    // milliseconds would add up to a millisecond to every reply's line time.
-    std::optional<timespec> pollTimeout(SteadyClock::time_point now,
-                                        std::optional<SteadyClock::time_point> hangupAt) const
+    using TimePoint = SteadyClock::time_point;
+
+    static std::optional<TimePoint> earliest(std::optional<TimePoint> a, std::optional<TimePoint> b)
     {
-        std::optional<SteadyClock::time_point> wake = hangupAt;
+        if (a && b)
+            return std::min(*a, *b);
+        return a ? a : b;
+    }
+
+    // Makes the pty and its link, and listens on the TCP port: at start and
+    // when the instrument comes back after an outage (the same link, the same
+    // port, a new /dev/pts/N). Each endpoint's line on stdout says it serves.
+    void openEndpoints()
+    {
+        if (m_options.ptyLink) {
+            auto line = std::make_unique<PtyLine>(*m_options.ptyLink, m_options.baud);
+            std::printf("vantrel-sim: serial line %s -> %s\n", m_options.ptyLink->c_str(), line->slavePath().c_str());
+            auto master = line->takeMaster();
+            m_peers.emplace_back(std::move(master), std::move(line));
+        }
+        if (m_options.tcpPort) {
+            std::uint16_t bound = 0;
+            m_listener = listenOnLoopback(m_boundPort.value_or(*m_options.tcpPort), bound);
+            m_boundPort = bound;
+            std::printf("vantrel-sim: listening on 127.0.0.1:%u\n", static_cast<unsigned>(bound));
+        }
+        std::fflush(stdout);
+    }
+
+    // When the instrument next goes away or comes back.
+    std::optional<TimePoint> nextOutageStep() const
+    {
+        const auto& outages = m_options.instrument.faults.outages;
+        if (m_nextOutage >= outages.size())
+            return std::nullopt;
+        const auto& outage = outages[m_nextOutage];
+        return m_start + outage.at + (m_away ? outage.length : milliseconds(0));
+    }
+
+    void takeDueOutageSteps(TimePoint now)
+    {
+        for (auto step = nextOutageStep(); step && *step <= now; step = nextOutageStep()) {
+            const auto& outage = m_options.instrument.faults.outages[m_nextOutage];
+            if (m_away) {
+                comeBack(outage);
+                ++m_nextOutage;
+            } else {
+                goAway(outage);
+            }
+            m_away = !m_away;
+        }
+    }
+
+    // The line and its link vanish (the program's open port hangs up) and TCP
+    // clients are disconnected; new connections are refused until the
+    // instrument is back. Replies still waiting for their line time are lost
+    // unlogged; bytes already logged and sent that the program has not read
+    // are lost with the pty, which the transcript notes.
+    void goAway(const Faults::Outage& outage)
+    {
+        const auto what = describe(outage);
+        note(what);
+        for (const auto& peer : m_peers)
+            if (peer.pty) {
+                auto lost = peer.pty->unreadBytes();
+                if (!peer.outgoing.empty() && peer.outgoing.front().started)
+                    lost += peer.outgoing.front().bytes.size();
+                if (lost > 0)
+                    note("lost: the last " + std::to_string(lost) + " bytes sent were never read");
+            }
+        m_peers.clear();
+        m_listener = FileDescriptor();
+        if (outage.powerCycle)
+            m_model.powerOn();
+        std::printf("vantrel-sim: %s\n", what.c_str());
+        std::fflush(stdout);
+    }
+
+    void comeBack(const Faults::Outage& outage)
+    {
+        note(outage.powerCycle ? "back in the power-on state" : "back");
+        openEndpoints();
+    }
+
+    void note(const std::string& text)
+    {
+        if (m_transcript)
+            m_transcript->note(text);
+    }
+
+    // Until the next reply or the next step of a fault is due, to the
+    // nanosecond: a wait in whole milliseconds would add up to a millisecond
+    // to every reply's line time.
+    std::optional<timespec> pollTimeout(TimePoint now, std::optional<TimePoint> wake) const
+    {
         for (const auto& peer : m_peers)
             if (!peer.outgoing.empty() && (!wake || peer.outgoing.front().due < *wake))
                 wake = peer.outgoing.front().due;
@@ -325,7 +283,7 @@ private:
         const auto count = ::read(peer.fd.get(), buffer, sizeof buffer);
         if (count <= 0) {
             if (count == 0 || (errno != EAGAIN && errno != EINTR))
-                peer.closed = !peer.pty; // the pty only ends with the simulator
+                peer.closed = !peer.pty; // the pty ends only with an outage or the simulator
             return;
         }
         std::string bytes(buffer, static_cast<std::size_t>(count));
@@ -379,13 +337,15 @@ private:
     }
 
     const ServerOptions& m_options;
-    SteadyClock::time_point m_start;
+    TimePoint m_start;
     DcSourceModel m_model;
     TerminationSignals m_signals;
     std::unique_ptr<Transcript> m_transcript;
-    std::unique_ptr<PtyLine> m_pty;
     FileDescriptor m_listener;
+    std::optional<std::uint16_t> m_boundPort; // kept, so the instrument comes back on the same port
     std::list<Peer> m_peers;
+    std::size_t m_nextOutage = 0; // index of the outage under way or next to come
+    bool m_away = false;          // that outage is under way
 };
 
 } // namespace

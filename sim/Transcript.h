@@ -12,7 +12,7 @@ namespace sim {
 std::string escapeBytes(std::string_view bytes);
 
 // The simulator's conversation log: "> " and the bytes of each received
-// command line, "< " and the bytes of each reply. Flushed per line so that a
+// command line, "< " and the bytes of each reply, "# " and a note. Flushed per line so that a
 // test or a person can follow it live with tail -f.
 class Transcript {
 public:
@@ -24,6 +24,9 @@ public:
 
     void received(std::string_view bytes) { write("> ", bytes); }
     void sent(std::string_view bytes) { write("< ", bytes); }
+    // What happened to the instrument or its line (an outage): "# " and the
+    // text, never to be taken for traffic.
+    void note(std::string_view text) { write("# ", text); }
 
 private:
     void write(const char* direction, std::string_view bytes);

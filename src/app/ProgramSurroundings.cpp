@@ -6,6 +6,13 @@
 
 namespace app {
 
+visa::ResourceManagerFactory resourceManagersFor(panel::ResourceMode mode)
+{
+    if (mode == panel::ResourceMode::Simulation)
+        return [](const std::string&) { return sim::createSimulatedResourceManager(); };
+    return [](const std::string& name) { return visa::createResourceManager(name); };
+}
+
 instrument::Surroundings programSurroundings(panel::ResourceMode mode, instrument::Dialogs& dialogs,
                                              std::function<void()> endProgram)
 {
@@ -13,12 +20,7 @@ instrument::Surroundings programSurroundings(panel::ResourceMode mode, instrumen
     surroundings.dialogs = &dialogs;
     surroundings.endProgram = std::move(endProgram);
     surroundings.io = std::make_shared<visa::IoThread>();
-    visa::ResourceManagerFactory managers;
-    if (mode == panel::ResourceMode::Simulation)
-        managers = [](const std::string&) { return sim::createSimulatedResourceManager(); };
-    else
-        managers = [](const std::string& name) { return visa::createResourceManager(name); };
-    surroundings.resourceManagers = visa::onIoThread(surroundings.io, std::move(managers));
+    surroundings.resourceManagers = visa::onIoThread(surroundings.io, resourceManagersFor(mode));
     return surroundings;
 }
 

@@ -13,6 +13,9 @@ namespace app {
 // the message boxes and the program end. The
 // executable and the whole-program tests build their window from this, so
 // both run the same wiring.
+// The resource managers of the mode, as they run on the I/O thread.
+visa::ResourceManagerFactory resourceManagersFor(panel::ResourceMode mode);
+
 instrument::Surroundings programSurroundings(panel::ResourceMode mode, instrument::Dialogs& dialogs,
                                              std::function<void()> endProgram);
 

@@ -141,7 +141,7 @@ int main(int argc, char** argv)
                                                     }),
                            mode);
     // A signal ends the program as File > Exit does (the session closed, the
-    // serial lock removed), once an instrument call in flight has returned.
+    // serial lock removed), without waiting out an instrument call in flight.
     app::TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &app::TerminationSignals::received, &window,
                      &panel::MainForm::end_program_Click);

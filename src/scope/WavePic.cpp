@@ -15,6 +15,9 @@ WavePic::WavePic(QWidget* parent) : QFrame(parent)
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::black);
     setPalette(p);
+    m_frameDue.setSingleShot(true);
+    m_frameDue.setTimerType(Qt::PreciseTimer);
+    connect(&m_frameDue, &QTimer::timeout, this, &WavePic::showFrame);
 }
 
 void WavePic::setStateProvider(StateProvider provider)
@@ -32,6 +35,20 @@ QSizeF WavePic::sizeInPoints() const
 
 void WavePic::redraw()
 {
+    m_stale = true;
+    if (m_frameDue.isActive())
+        return; // the frame due draws this sample too
+    const qint64 sinceFrame = m_sinceFrame.isValid() ? m_sinceFrame.elapsed() : kFrameMs;
+    if (sinceFrame >= kFrameMs)
+        showFrame();
+    else
+        m_frameDue.start(static_cast<int>(kFrameMs - sinceFrame));
+}
+
+void WavePic::showFrame()
+{
+    if (!isVisible())
+        return; // drawn at the paint that shows it again
     render();
     update(contentsRect());
 }
@@ -48,6 +65,8 @@ void WavePic::render()
     const QSize area = contentsRect().size();
     if (area.isEmpty())
         return;
+    m_stale = false;
+    m_sinceFrame.start();
     const qreal dpr = devicePixelRatioF();
     if (!pictureFitsArea()) {
         m_picture = QImage(area * dpr, QImage::Format_RGB32);
@@ -63,8 +82,9 @@ void WavePic::render()
 
 void WavePic::paintEvent(QPaintEvent* event)
 {
-    // A first show or a new size has no picture yet: draw it from the state.
-    if (!pictureFitsArea())
+    // A first show or a new size has no picture yet, and a hidden picture
+    // missed its redraws: draw it from the state.
+    if (!pictureFitsArea() || m_stale)
         render();
     QFrame::paintEvent(event);
     QPainter painter(this);

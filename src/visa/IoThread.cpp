@@ -75,8 +75,23 @@ IoThread::Conversation::Conversation(IoThread* thread) : m_thread(thread)
 {
     if (!m_thread)
         return;
-    std::lock_guard lock(m_thread->m_mutex);
-    ++m_thread->m_conversations;
+    bool outermost = false;
+    {
+        std::lock_guard lock(m_thread->m_mutex);
+        outermost = m_thread->m_conversations++ == 0;
+    }
+    if (outermost && !m_thread->m_inFlight)
+        m_thread->takeWhatIsOnTheWay();
+}
+
+void IoThread::takeWhatIsOnTheWay()
+{
+    try {
+        run([] {}); // returns once the job in hand is done
+    } catch (const Error&) {
+        return; // the program is ending
+    }
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 IoThread::Conversation::~Conversation()

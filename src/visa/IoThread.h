@@ -35,10 +35,13 @@ namespace visa {
 //   nobody waits for. Input goes on as usual while a job runs; its result
 //   comes back through deliver().
 //
-// A handler talks to the instrument inside a Conversation: jobs posted
-// meanwhile (a reading asked by a timer, the next reading the acquisition
-// chains on the worker) wait until it is over, so none goes between a
-// question and its answer or between two commands of one handler.
+// A handler talks to the instrument inside a Conversation. It starts once the
+// job in hand (a reading on the line) is done and what that job delivered has
+// been taken, so the handler acts on a window that shows every answer that
+// came before its first command. Jobs posted meanwhile (a reading asked by a
+// timer, the next reading the acquisition chains on the worker) wait until it
+// is over, so none goes between a question and its answer or between two
+// commands of one handler.
 //
 // A step handed over with whenIdle() or deliver() runs on the UI thread only
 // while no call is waited for: an answer that comes in during a handler's call
@@ -116,9 +119,11 @@ private:
     bool waitUntilReturned(const std::shared_ptr<Handshake>& handshake);
     void workerLoop();
     void runIdleSteps();
+    // Waits for the job in hand and runs the steps it delivered.
+    void takeWhatIsOnTheWay();
 
-    // A QThread, not a bare std::thread: the socket classes need an event
-    // dispatcher in their thread, although no event loop ever runs there.
+    // A QThread, so that a job can tell it runs on the worker
+    // (QThread::currentThread()); no event loop ever runs there.
     std::unique_ptr<QThread> m_worker;
     std::mutex m_mutex;
     std::condition_variable m_wake;

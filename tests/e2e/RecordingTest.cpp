@@ -102,6 +102,7 @@ TEST_F(RecordingTest, EveryReadingAndCommandOfASessionIsRecordedInTheTranscripts
     startRecordingWindow(QString::fromStdString(csvPath().string()));
     EXPECT_TRUE(window->windowTitle().endsWith(" - recording run.csv")) << window->windowTitle().toStdString();
     openOnSimulator();
+    chooseSpeed(0); // Special: each reading asked as soon as the last is in
     ASSERT_TRUE(waitForReadings());
     setVoltage(0, "2");
     click(ui().cmdOutput);

@@ -2,6 +2,8 @@
 // through, captions that wrap, menu access keys and the tab order; and the
 // window timers; the save dialog.
 #include "forms/BackColor.h"
+#include "forms/ButtonKeys.h"
+#include "forms/InputDuringCalls.h"
 #include "forms/MainFormLayout.h"
 #include "forms/SaveFileDialog.h"
 #include "forms/Timer.h"
@@ -60,6 +62,61 @@ TEST_F(MainFormLayoutTest, ClicksOnALampReachTheButtonUnderIt)
         QSignalSpy clicked(button, &QPushButton::clicked);
         QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFrom(&window, centre));
         EXPECT_EQ(clicked.count(), 1) << button->objectName().toStdString();
+    }
+}
+
+// While a handler waits for an instrument call, clicks and keys are dropped,
+// every menu item but Exit is greyed, and File > Exit still works; afterwards
+// all is as before.
+TEST_F(MainFormLayoutTest, InputDuringAHandlersCallIsDroppedButExitStaysReachable)
+{
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    forms::InputDuringCalls rule(*window.menuBar(), {ui.end_program});
+    QSignalSpy clicked(ui.cmdComopen, &QPushButton::clicked);
+    QSignalSpy exited(ui.end_program, &QAction::triggered);
+    const auto tryEverything = [&] {
+        QTest::mouseClick(ui.cmdComopen, Qt::LeftButton);
+        ui.cmdComopen->setFocus();
+        QTest::keyClick(ui.cmdComopen, Qt::Key_Space);
+    };
+
+    rule.callWaiting(true);
+    tryEverything();
+    EXPECT_EQ(clicked.count(), 0) << "input during a call reached a button";
+    EXPECT_FALSE(ui.Ver->isEnabled());
+    EXPECT_TRUE(ui.end_program->isEnabled());
+    QTest::keyClick(&window, Qt::Key_F, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ui.file->isVisible(); }, 5000));
+    QTest::keyClick(ui.file, Qt::Key_X);
+    EXPECT_EQ(exited.count(), 1) << "File > Exit was not reachable during a call";
+
+    rule.callWaiting(false);
+    EXPECT_TRUE(ui.Ver->isEnabled());
+    tryEverything();
+    EXPECT_EQ(clicked.count(), 2);
+}
+
+// A held key clicks a button once: X's repeats come flagged, or as a
+// release and press sharing one timestamp.
+TEST_F(MainFormLayoutTest, AHeldKeyClicksAButtonOnce)
+{
+    forms::ButtonKeys keys;
+    ui.cmdComopen->setAutoDefault(true);
+    ui.cmdComopen->installEventFilter(&keys);
+    ui.cmdComopen->setFocus();
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+        QSignalSpy clicked(ui.cmdComopen, &QPushButton::clicked);
+        const auto send = [&](QEvent::Type type, bool repeat, unsigned long time) {
+            QKeyEvent event(type, key, Qt::NoModifier, QString(), repeat);
+            event.setTimestamp(time);
+            QApplication::sendEvent(ui.cmdComopen, &event);
+        };
+        send(QEvent::KeyPress, false, 100);
+        send(QEvent::KeyPress, true, 130);   // flagged repeat
+        send(QEvent::KeyRelease, false, 160); // unflagged repeat: a release and
+        send(QEvent::KeyPress, false, 160);   // a press at the same time
+        send(QEvent::KeyRelease, false, 400);
+        EXPECT_EQ(clicked.count(), 1) << QKeySequence(key).toString().toStdString();
     }
 }
 

@@ -317,7 +317,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StrToDblCase{"LineEnds", "\t1\n.\n5", 1.5}, StrToDblCase{"CarriageReturnFirst", "\r1.5", 0},
                       StrToDblCase{"Comma", "12,5", 12}, StrToDblCase{"BareExponent", "1e+", 1},
                       StrToDblCase{"Over", "7 OVER", 7}, StrToDblCase{"TooLarge", "1E999", kLargest},
-                      StrToDblCase{"TooSmall", "1E-999", 0}),
+                      StrToDblCase{"TooSmall", "1E-999", 0},
+                      StrToDblCase{"ZerosBelowTheSmallest", "0." + std::string(400, '0') + "1", 0}),
     caseName<StrToDblCase>);
 
 } // namespace

@@ -281,6 +281,7 @@ TEST_F(PanelTest, AnOverCurrentBlinksTheLampUntilTheOutputIsReleased)
     EXPECT_EQ(writesSince(released), (Writes{"OUTPut 0\n", "OUTP?\n"}));
     EXPECT_FALSE(window->m_IO->OCP);
     EXPECT_FALSE(window->Timer1().isEnabled() || window->Timer2().isEnabled());
+    EXPECT_FALSE(window->Timer3().isEnabled()) << "the over-current poll outlived the alarm";
     EXPECT_FALSE(ui().textalm->isVisible());
     // The poll keeps its timer after a Close, but reads no closed session.
     window->Timer3().setEnabled(true);

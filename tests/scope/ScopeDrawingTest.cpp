@@ -1,5 +1,9 @@
 #include "scope/ScopeDrawing.h"
 #include "scope/RecordingCanvas.h"
+#include "scope/WavePic.h"
+
+#include <QImage>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -78,11 +82,11 @@ std::vector<Primitive> tracesOf(const std::vector<Primitive>& calls)
 // The CH2 (green) segments as (left slot, right slot) pairs decoded from y.
 std::vector<std::pair<int, int>> greenSlots(const std::vector<Primitive>& traces)
 {
-    std::vector<std::pair<int, int>> slots;
+    std::vector<std::pair<int, int>> pairs;
     for (const Primitive& p : traces)
         if (p.colour == scope::kCh2Green)
-            slots.emplace_back(static_cast<int>(320 - p.y1), static_cast<int>(320 - p.y2));
-    return slots;
+            pairs.emplace_back(static_cast<int>(320 - p.y1), static_cast<int>(320 - p.y2));
+    return pairs;
 }
 
 std::vector<std::pair<int, int>> consecutive(std::vector<int> order)
@@ -200,3 +204,40 @@ TEST(ScopeRoll, ReadsTheBufferAsARingEndingAtTheNewestSlot)
             << "newest slot " << c.lastIndex << (c.firstSweep ? " in the first sweep" : "");
     }
 }
+
+namespace {
+
+// Redraws come faster than display frames at the fastest speed: whatever is
+// painted or grabbed shows the newest state, also after the picture was hidden.
+TEST(WavePicFrames, APaintAlwaysShowsTheNewestState)
+{
+    Fixture sample(1);
+    DisplayState newest = sample.state;
+    const auto pictureOf = [](scope::WavePic& picture) { return picture.grab().toImage(); };
+    scope::WavePic reference;
+    reference.resize(692, 471);
+    reference.setStateProvider([&] { return newest; });
+    reference.show();
+    const QImage wanted = pictureOf(reference);
+
+    scope::WavePic picture;
+    picture.resize(692, 471);
+    DisplayState shown = sample.state;
+    shown.chkRang = 0;
+    shown.m_lLastIndex = kN / 2;
+    picture.setStateProvider([&] { return shown; });
+    picture.show();
+    picture.redraw(); // shown at once: no frame yet
+    shown = newest;
+    picture.redraw(); // within the frame: drawn at its end
+    EXPECT_EQ(pictureOf(picture), wanted) << "a paint before the frame's end showed the older state";
+
+    picture.hide();
+    shown.chkRang = 0;
+    QTest::qWait(2 * scope::WavePic::kFrameMs);
+    picture.redraw();
+    picture.show();
+    EXPECT_NE(pictureOf(picture), wanted) << "a picture shown again kept what it showed before it was hidden";
+}
+
+} // namespace
