@@ -1,12 +1,13 @@
 // vantrel-bench-program: the real main window at work, offscreen, on the
 // simulated DC source. One measurement per run, chosen by the first argument:
 //
-//   rate inprocess|pty|pty-loaded|pty-recording|tcp TURNS SECONDS
+//   rate inprocess|pty|pty-loaded|pty-recording|pty-history|tcp TURNS SECONDS
 //                                    samples per second at "Special", medians
 //                                    of TURNS runs: over the pty in turns with
 //                                    a bare write/read loop on the same line
 //                                    (pty-loaded: beside two busy processes),
-//                                    or without and with a recording
+//                                    or without and with a recording, or the
+//                                    live history window shown
 //   idle paused|closed|about SECONDS CPU share of the program at rest
 //   memory MINUTES                   peak resident memory after that many
 //                                    minutes' worth of samples at "Special"
@@ -42,6 +43,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <regex>
@@ -58,6 +60,7 @@ constexpr double kIdleLimitPercent = 1;
 constexpr double kBareLoopShareTarget = 0.98;
 constexpr double kLoadedShareTarget = 0.95;
 constexpr double kRecordingShareTarget = 0.98;
+constexpr double kHistoryShareTarget = 0.98;
 constexpr double kCpuPerSampleLimitUs = 450;
 constexpr double kInProcessTarget = 2100;
 constexpr double kStallLimitMs = 50;
@@ -83,13 +86,16 @@ struct Rate {
     double cpuMicrosecondsPerSample = 0; // the program's own CPU time, this process
 };
 
-// With a recording file, the window records the whole session into it.
-Rate measureRate(panel::ResourceMode mode, const QString& resource, double measureSeconds, const QString& recordTo = {})
+// What a run does to the window before its session opens (records, shows the history).
+using Preparation = std::function<void(panel::MainForm&)>;
+
+Rate measureRate(panel::ResourceMode mode, const QString& resource, double measureSeconds,
+                 const Preparation& prepare = {})
 {
     auto tally = std::make_shared<bench::LinkTally>();
     bench::ProgramWindow program(mode, tally);
-    if (!recordTo.isEmpty() && !program.window().startRecording(recordTo, record::RecordingFile::Existing::Replace))
-        throw std::runtime_error("cannot record to " + recordTo.toStdString());
+    if (prepare)
+        prepare(program.window());
     program.open(resource);
     program.switchOutputOn();
     program.chooseSpeed(QStringLiteral("Special"));
@@ -233,6 +239,37 @@ void ptyRateInTurns(const std::string& item, const std::string& condition, int t
                       bench::Target{bench::Target::Kind::Below}});
 }
 
+// How the rows of a rate taken without and with a preparation read.
+struct PreparedRows {
+    std::string item;
+    std::string condition; // "recording every row to CSV"
+    std::string ratio;     // "recording / not recording"
+    std::string without;   // "without recording"
+    double shareTarget;
+};
+
+// The program without and with `prepare`, in turns on one pty line: a drift
+// of the shared machine's load falls on both alike. Prints the medians of
+// both rates and the median of the turns' ratios.
+void preparedRateInTurns(const PreparedRows& rows, const PtySimulator& simulator, int turns, double measureSeconds,
+                         const Preparation& prepare)
+{
+    std::vector<double> plain, prepared, ratio;
+    for (int turn = 0; turn < turns; ++turn) {
+        plain.push_back(
+            measureRate(panel::ResourceMode::Hardware, simulator.resource(), measureSeconds).samplesPerSecond);
+        prepared.push_back(
+            measureRate(panel::ResourceMode::Hardware, simulator.resource(), measureSeconds, prepare).samplesPerSecond);
+        ratio.push_back(prepared.back() / plain.back());
+    }
+    bench::print({rows.item + " samples/s at Special, vantrel-sim --pty, " + rows.condition + ", median of "
+                      + std::to_string(turns) + " turns",
+                  medianOf(prepared), "samples/s", medianOf(plain), "the rate " + rows.without + ", in turns with it",
+                  {}});
+    bench::print({rows.item + " " + rows.ratio + " (median of the turns' ratios)", medianOf(ratio), "x", 1.0,
+                  "the rate " + rows.without, bench::Target{bench::Target::Kind::AtLeastShare, rows.shareTarget}});
+}
+
 int rate(const std::string& link, int turns, double measureSeconds)
 {
     if (link == "inprocess") {
@@ -261,21 +298,22 @@ int rate(const std::string& link, int turns, double measureSeconds)
     }
     if (link == "pty-recording") {
         const PtySimulator simulator;
-        std::vector<double> plain, recording, ratio;
-        for (int turn = 0; turn < turns; ++turn) {
-            plain.push_back(
-                measureRate(panel::ResourceMode::Hardware, simulator.resource(), measureSeconds).samplesPerSecond);
-            recording.push_back(measureRate(panel::ResourceMode::Hardware, simulator.resource(), measureSeconds,
-                                            simulator.dir.filePath(QStringLiteral("run-%1.csv").arg(turn)))
-                                    .samplesPerSecond);
-            ratio.push_back(recording.back() / plain.back());
-        }
-        bench::print({"1d samples/s at Special, vantrel-sim --pty, recording every row to CSV, median of "
-                          + std::to_string(turns) + " turns",
-                      medianOf(recording), "samples/s", medianOf(plain), "the rate without recording, in turns with it",
-                      {}});
-        bench::print({"1d recording / not recording (median of the turns' ratios)", medianOf(ratio), "x", 1.0,
-                      "the rate without recording", bench::Target{bench::Target::Kind::AtLeastShare, kRecordingShareTarget}});
+        int run = 0;
+        preparedRateInTurns({"1d", "recording every row to CSV", "recording / not recording", "without recording",
+                             kRecordingShareTarget},
+                            simulator, turns, measureSeconds, [&](panel::MainForm& window) {
+                                const QString file = simulator.dir.filePath(QStringLiteral("run-%1.csv").arg(run++));
+                                if (!window.startRecording(file, record::RecordingFile::Existing::Replace))
+                                    throw std::runtime_error("cannot record to " + file.toStdString());
+                            });
+        return 0;
+    }
+    if (link == "pty-history") {
+        const PtySimulator simulator;
+        preparedRateInTurns({"1f", "the live history window shown", "history shown / not shown", "without it",
+                             kHistoryShareTarget},
+                            simulator, turns, measureSeconds,
+                            [](panel::MainForm& window) { window.historyAction()->trigger(); });
         return 0;
     }
     if (link == "tcp") {

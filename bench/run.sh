@@ -10,7 +10,7 @@ scripts/deps.sh
 
 build=build-bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target vantrel-bench-program vantrel-bench-cost >/dev/null
+cmake --build "$build" --target vantrel-bench-program vantrel-bench-cost vantrel-bench-history >/dev/null
 
 rows="$build/bench-rows.txt"
 log="$build/bench.log"
@@ -35,6 +35,7 @@ measure vantrel-bench-program rate inprocess 5 3
 measure vantrel-bench-program rate pty 5 3
 measure vantrel-bench-program rate pty-loaded 5 3
 measure vantrel-bench-program rate pty-recording 5 3
+measure vantrel-bench-program rate pty-history 5 3
 measure vantrel-bench-program rate tcp 1 3
 measure vantrel-bench-cost
 for state in paused closed about; do
@@ -46,6 +47,13 @@ done
 measure vantrel-bench-program stall stuck-recording 8 # past the recording's 5 s give-up
 measure vantrel-bench-program startup 7
 measure vantrel-bench-program memory 10
+# The history's 24-hour reference (about 780 MB) lives only for its measurement.
+reference_dir=$(mktemp -d)
+trap 'rm -rf "$reference_dir"' EXIT
+measure vantrel-bench-history reference "$reference_dir/day.csv"
+measure vantrel-bench-history open "$reference_dir/day.csv"
+rm -rf "$reference_dir"
+measure vantrel-bench-history live
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 table() {

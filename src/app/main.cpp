@@ -5,6 +5,7 @@
 #include "forms/MessageBoxDialogs.h"
 #include "forms/ProgramIcon.h"
 #include "forms/WindowFont.h"
+#include "history/HistoryWindows.h"
 #include "panel/MainForm.h"
 #include "version/Version.h"
 
@@ -20,11 +21,13 @@
 namespace {
 
 constexpr const char* kUsage = "usage: vantrel [--simulate] [--record FILE]\n"
+                               "       vantrel RECORDING\n"
                                "  --simulate     run on simulated instruments (a serial and a GPIB DC source)\n"
                                "                 instead of the VISA resource managers\n"
                                "  --record FILE  record every reading and event to FILE (CSV) from the start;\n"
                                "                 an existing FILE is never replaced\n"
-                               "  --version      print the program's name and version\n";
+                               "  --version      print the program's name and version\n"
+                               "  RECORDING      show the history of a recording, without any instrument\n";
 
 constexpr const char* kNoDisplay =
     "vantrel: no display can be opened; to run without a desktop use: xvfb-run -a build/vantrel --simulate\n";
@@ -34,6 +37,7 @@ struct Options {
     bool help = false;
     bool version = false;
     std::optional<std::string> recordFile;
+    std::optional<std::string> recording; // a recording to show, the only argument
 };
 
 std::optional<Options> parseOptions(int argc, char** argv)
@@ -49,6 +53,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
             options.help = true;
         else if (arg == "--version")
             options.version = true;
+        else if (argc == 2 && !arg.starts_with("-"))
+            options.recording = argv[i];
         else
             return std::nullopt;
     }
@@ -120,6 +126,8 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("org.vantrel.Vantrel"));
     application.setFont(forms::windowFont()); // message boxes too
 
+    if (options->recording)
+        return history::showRecordingAlone(QString::fromStdString(*options->recording));
     forms::MessageBoxDialogs dialogs;
     bool started = false;
     const panel::ResourceMode mode =

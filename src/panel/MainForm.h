@@ -3,9 +3,11 @@
 #include "forms/ButtonKeys.h"
 #include "forms/InputDuringCalls.h"
 #include "forms/MainFormLayout.h"
+#include "forms/OpenFileDialog.h"
 #include "forms/SaveFileDialog.h"
 #include "forms/Timer.h"
 #include "forms/frmAbout.h"
+#include "history/HistoryWindows.h"
 #include "instrument/IOClass.h"
 #include "instrument/Surroundings.h"
 #include "panel/FailureLine.h"
@@ -71,6 +73,12 @@ public:
     QAction* recordAction() const { return m_Record; }
     QAction* savePictureAction() const { return m_SavePicture; }
 
+    // View > History and File > Open Recording...: the history of the run and of recordings.
+    history::HistoryWindows& historyWindows() { return m_historyWindows; }
+    void setOpenFileDialog(forms::OpenFileDialog& dialog) { m_openFileDialog = &dialog; }
+    QAction* historyAction() const { return m_History; }
+    QAction* openRecordingAction() const { return m_OpenRecording; }
+
 public slots:
     void end_program_Click();
     void Ver_Click();
@@ -93,6 +101,8 @@ public slots:
     // File menu: recording and the picture.
     void Record_Click();
     void SavePicture_Click();
+    void History_Click();
+    void OpenRecording_Click();
 
 protected:
     // Unload event: closing the window by any means.
@@ -141,6 +151,8 @@ private:
     record::Recorder::FailureHandler recordingFailureHandler();
     // The Record item's text and the caption's recording note follow the state.
     void showRecordingState();
+    void addHistoryActions();
+    history::HistoryServices historyServices();
 
     // Ends the program at once, also during an instrument call: the
     // readings that came in are recorded, the session is closed when the I/O
@@ -173,6 +185,8 @@ private:
     std::unique_ptr<scope::CurrentReadings> m_readings;
     std::unique_ptr<scope::CurrentReadings> m_pollReadings;
 
+    // Before the recorder, which hands it rows until its very end.
+    history::HistoryWindows m_historyWindows{historyServices()};
     record::Recorder m_recorder{recordingFailureHandler()};
     // The instrument's traffic reaches the recording through the gate, which
     // tells the reconnect of failed readings.
@@ -187,6 +201,10 @@ private:
     QAction* m_SavePicture = nullptr;
     QString m_captionWithoutRecording;
     QString m_recordingPath;
+    forms::DesktopOpenFileDialog m_desktopOpenFileDialog;
+    forms::OpenFileDialog* m_openFileDialog = &m_desktopOpenFileDialog;
+    QAction* m_History = nullptr;
+    QAction* m_OpenRecording = nullptr;
 };
 
 } // namespace panel

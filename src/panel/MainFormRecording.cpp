@@ -42,6 +42,7 @@ void MainForm::addRecordingActions()
     m_ui.file->insertSeparator(m_ui.end_program);
     connect(m_Record, &QAction::triggered, this, &MainForm::Record_Click);
     connect(m_SavePicture, &QAction::triggered, this, &MainForm::SavePicture_Click);
+    addHistoryActions();
 }
 
 void MainForm::Record_Click()

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "history/HistoryPlot.h"
+#include "history/HistorySource.h"
+#include "instrument/Surroundings.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+class QLabel;
+class QProgressBar;
+
+namespace forms {
+class SaveFileDialog;
+}
+
+namespace history {
+
+// What a history window needs from the program around it.
+struct WindowServices {
+    std::function<forms::SaveFileDialog&()> saveDialog; // where exports ask for a file
+    instrument::Dialogs* dialogs = nullptr;             // message boxes; none in some tests
+};
+
+// The user's documents folder, or the home folder when there is none: where
+// the history's file dialogs start.
+QString documentsFolder();
+
+// One history window: the picture of one source, the values at the two
+// cursors, the figures of the span between them (or of the visible span),
+// notices about the rows, and exports. While shown it looks at its source
+// four times a second and redraws only when something changed; hidden, it
+// does nothing at all.
+class HistoryWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // `title` names the source (called again as the source changes).
+    HistoryWindow(HistorySource& source, std::function<QString()> title, WindowServices services,
+                  QWidget* parent = nullptr);
+    // A window that owns its source (a recording).
+    HistoryWindow(std::unique_ptr<HistorySource> source, std::function<QString()> title, WindowServices services,
+                  QWidget* parent = nullptr);
+    // Waits for an export under way.
+    ~HistoryWindow() override;
+
+    HistoryPlot& plot() const { return *m_plot; }
+    const HistorySource& source() const { return m_source; }
+    // The span the figures are of: between the cursors when both are placed,
+    // else the visible span (elapsed ms, both ends included).
+    std::pair<std::int64_t, std::int64_t> statisticsSpan() const;
+    QString readoutText() const;
+    QString noticeText() const;
+    QAction* exportPictureAction() const { return m_exportPicture; }
+    QAction* exportCsvAction() const { return m_exportCsv; }
+    bool exporting() const { return m_exportThread.joinable(); }
+
+    // One look at the source; the timer calls it while the window is shown.
+    void refresh();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void build();
+    void showReadouts();
+    void exportPicture();
+    void exportCsv();
+    void exportFinished(const QString& path, const std::optional<std::string>& failure);
+    void tell(const QString& title, const QString& text);
+
+    std::unique_ptr<HistorySource> m_ownedSource;
+    HistorySource& m_source;
+    std::function<QString()> m_title;
+    WindowServices m_services;
+    HistoryPlot* m_plot = nullptr;
+    QLabel* m_notices = nullptr;
+    QLabel* m_readouts = nullptr;
+    QLabel* m_status = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QAction* m_exportPicture = nullptr;
+    QAction* m_exportCsv = nullptr;
+    QTimer m_refresh;
+    std::uint64_t m_seenGeneration = ~std::uint64_t{0};
+    std::thread m_exportThread;
+};
+
+} // namespace history

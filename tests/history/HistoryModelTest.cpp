@@ -1,0 +1,237 @@
+// The history's envelopes and span figures against brute force: random runs
+// with OVER and OCP reports, repeated times and session bounds, built at
+// once (a file) and reading by reading (the live session); a trace drawn by
+// pixel columns; fields as the instrument sends them.
+#include "history/ChannelValue.h"
+#include "history/History.h"
+#include "history/PlotGeometry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+using namespace history;
+
+// A run kept twice: in a History, and plainly for the brute force.
+struct KeptRun {
+    History history;
+    std::vector<std::int64_t> times;
+    std::vector<Values> values;
+    std::vector<bool> sessionBefore; // a session began or ended just before this reading
+
+    void reading(std::int64_t t, const Values& v, bool liveCatchUp)
+    {
+        ASSERT_TRUE(history.appendReading(t, v));
+        times.push_back(t);
+        values.push_back(v);
+        sessionBefore.push_back(pendingBoundary);
+        pendingBoundary = false;
+        if (liveCatchUp)
+            history.catchUp();
+    }
+    void event(std::int64_t t, const std::string& text)
+    {
+        history.appendEvent(t, 0, text);
+        pendingBoundary = pendingBoundary || isSessionBoundary(text);
+    }
+    bool pendingBoundary = false;
+};
+
+KeptRun randomRun(std::size_t n, unsigned seed, bool live)
+{
+    KeptRun run;
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> step(0, 12), percent(0, 99);
+    std::uniform_real_distribution<float> current(-5, 200);
+    std::int64_t t = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        t += step(random); // 0 now and then: readings that share a millisecond
+        if (percent(random) == 0)
+            run.event(t, percent(random) < 50 ? "session closed" : "VSET1 2");
+        Values v{};
+        for (float& value : v) {
+            const int kind = percent(random);
+            value = kind < 2 ? kOver : kind < 4 ? kOcp : current(random);
+        }
+        run.reading(t, v, live);
+    }
+    run.history.catchUp();
+    return run;
+}
+
+ChannelRange bruteRange(const KeptRun& run, int channel, std::size_t first, std::size_t last)
+{
+    ChannelRange range;
+    for (std::size_t i = first; i < last; ++i)
+        range.take(run.values[i][channel]);
+    return range;
+}
+
+std::string buildName(const ::testing::TestParamInfo<bool>& info)
+{
+    return info.param ? "ReadingByReading" : "AllAtOnce";
+}
+
+class BruteForce : public ::testing::TestWithParam<bool> {};
+
+TEST_P(BruteForce, TheRangeOfEverySpanAtEveryLevelMatchesBruteForce)
+{
+    // Past 16^4 readings, so four levels of envelopes are read.
+    const KeptRun run = randomRun(70000, 1, GetParam());
+    std::mt19937 random(2);
+    const auto n = static_cast<std::int64_t>(run.times.size());
+    const auto within = [n](std::int64_t i) { return static_cast<std::size_t>(std::clamp<std::int64_t>(i, 0, n)); };
+    for (std::int64_t size = 1; size <= 65536; size *= 16) {
+        std::uniform_int_distribution<std::int64_t> multiple(0, n / size), edge(-1, 1), blocks(1, 3);
+        for (int k = 0; k < 30; ++k) {
+            // Ends on, just before and just after the block bounds of this level.
+            const std::size_t first = within(multiple(random) * size + edge(random));
+            const std::size_t last = within(static_cast<std::int64_t>(first) + blocks(random) * size + edge(random));
+            const SpanRange ranges = run.history.range(first, last);
+            for (int c = 0; c < kChannels; ++c)
+                EXPECT_EQ(ranges[c], bruteRange(run, c, first, last))
+                    << "channel " << c << ", readings " << first << " to " << last;
+        }
+    }
+    EXPECT_EQ(run.history.range(0, run.times.size())[0], bruteRange(run, 0, 0, run.times.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Built, BruteForce, ::testing::Bool(), buildName);
+
+// The figures of readings from <= t <= to, straight from the definition.
+SpanStatistics bruteStatistics(const KeptRun& run, std::int64_t from, std::int64_t to)
+{
+    SpanStatistics s;
+    std::array<double, kChannels> sums{};
+    std::optional<std::size_t> previous;
+    for (std::size_t i = 0; i < run.times.size(); ++i) {
+        if (run.times[i] < from || run.times[i] > to)
+            continue;
+        ++s.readings;
+        for (int c = 0; c < kChannels; ++c) {
+            const float v = run.values[i][c];
+            ChannelStatistics& channel = s.channels[c];
+            channel.range.take(v);
+            channel.over += isOver(v);
+            channel.ocp += isOcp(v);
+            if (!isNumber(v))
+                continue;
+            ++channel.numbers;
+            sums[c] += v;
+            const float before = previous ? run.values[*previous][c] : kOcp;
+            if (previous && !run.sessionBefore[i] && isNumber(before))
+                channel.chargeMah += (before + double(v)) / 2 * double(run.times[i] - run.times[*previous]) / 3.6e6;
+        }
+        previous = i;
+    }
+    for (int c = 0; c < kChannels; ++c)
+        s.channels[c].mean = s.channels[c].numbers ? sums[c] / double(s.channels[c].numbers) : 0;
+    return s;
+}
+
+void expectSameFigures(const SpanStatistics& found, const SpanStatistics& expected, const std::string& where)
+{
+    EXPECT_EQ(found.readings, expected.readings) << where;
+    for (int c = 0; c < kChannels; ++c) {
+        const ChannelStatistics &f = found.channels[c], &e = expected.channels[c];
+        EXPECT_EQ(f.range, e.range) << where << " channel " << c;
+        EXPECT_EQ(std::tie(f.numbers, f.over, f.ocp), std::tie(e.numbers, e.over, e.ocp)) << where << " channel " << c;
+        EXPECT_NEAR(f.mean, e.mean, 1e-6) << where << " channel " << c;
+        EXPECT_NEAR(f.chargeMah, e.chargeMah, 1e-6 + std::abs(e.chargeMah) * 1e-9) << where << " channel " << c;
+    }
+}
+
+TEST_P(BruteForce, SpanFiguresMatchBruteForce)
+{
+    const KeptRun run = randomRun(20000, 3, GetParam());
+    std::mt19937 random(4);
+    std::uniform_int_distribution<std::int64_t> moment(-10, run.times.back() + 10);
+    for (int k = 0; k < 200; ++k) {
+        std::int64_t from = moment(random), to = moment(random);
+        if (from > to)
+            std::swap(from, to);
+        if (k % 4 == 0)
+            to = from + k % 40; // short spans: a few readings, or none
+        expectSameFigures(run.history.statistics(from, to), bruteStatistics(run, from, to),
+                          "span " + std::to_string(from) + " to " + std::to_string(to));
+    }
+}
+
+TEST(SpanStatistics, ChargeOfASquareWaveAndNoneAcrossAClosedSession)
+{
+    // 10 mA for half an hour, 0 for half an hour, four times, a reading every
+    // 10 ms: 1.44 million readings, caught up at once on two threads.
+    constexpr std::int64_t kHalfHour = 1800000, kStep = 10;
+    KeptRun run;
+    for (std::int64_t t = 0; t < 8 * kHalfHour; t += kStep)
+        run.reading(t, {(t / kHalfHour) % 2 ? 0.0f : 10.0f, 2.5f, kOver}, false);
+    run.history.catchUp();
+    // Each of the 7 edges is one trapezoid, off by at most 10 mA over half of it.
+    const double edgeError = 7 * 10.0 * kStep / 2 / 3.6e6;
+    SpanStatistics whole = run.history.statistics(0, 8 * kHalfHour);
+    EXPECT_NEAR(whole.channels[0].chargeMah, 20.0, edgeError);
+    EXPECT_NEAR(whole.channels[1].chargeMah, 2.5 * double(8 * kHalfHour - kStep) / 3.6e6, 1e-9);
+    EXPECT_EQ(whole.channels[2].chargeMah, 0); // OVER has no number to integrate
+    EXPECT_EQ(whole.channels[2].over, whole.readings);
+    EXPECT_NEAR(whole.channels[0].mean, 5.0, 0.01);
+    EXPECT_NEAR(run.history.statistics(0, kHalfHour - kStep).channels[0].chargeMah, 5.0 - 10.0 * kStep / 3.6e6, 1e-9);
+
+    // The session closes for an hour with 10 mA flowing: that hour counts nothing.
+    run.event(8 * kHalfHour, "session closed");
+    run.event(10 * kHalfHour, "session opened");
+    for (std::int64_t t = 10 * kHalfHour; t < 12 * kHalfHour; t += kStep)
+        run.reading(t, {10.0f, 0, 0}, true);
+    const double lastHour = 10.0 * double(2 * kHalfHour - kStep) / 3.6e6;
+    EXPECT_NEAR(run.history.statistics(10 * kHalfHour - 1, 12 * kHalfHour).channels[0].chargeMah, lastHour, 1e-9);
+    EXPECT_NEAR(run.history.statistics(0, 12 * kHalfHour).channels[0].chargeMah, 20.0 + lastHour, edgeError);
+}
+
+TEST(PlotGeometryTest, ATraceJoinsReadingsFurtherApartThanAColumnButNotAcrossAClosedSession)
+{
+    // 600 readings 16 ms apart on about 900 columns of 10.6 ms: drawn by
+    // columns, with empty columns between; the session is closed for 320 ms.
+    History history;
+    std::int64_t t = 0;
+    for (int i = 0; i < 600; ++i, t += 16) {
+        if (i == 300) {
+            history.appendEvent(t, 0, "session closed");
+            t += 320;
+            history.appendEvent(t, 0, "session opened");
+        }
+        ASSERT_TRUE(history.appendReading(t, {float(i % 2), 0, 0}));
+    }
+    history.catchUp();
+    const PlotGeometry geometry(1000, 600, {0, double(t)});
+    const Picture picture = geometry.draw(history);
+    ASSERT_FALSE(picture.readingsOneByOne);
+    const std::vector<float>& lines = picture.lanes[0].lines;
+    const auto covered = [&](double x) {
+        for (std::size_t i = 0; i + 3 < lines.size(); i += 4)
+            if (std::min(lines[i], lines[i + 2]) <= x && x <= std::max(lines[i], lines[i + 2]))
+                return true;
+        return false;
+    };
+    const double closedFrom = geometry.xOf(300 * 16), closedTo = geometry.xOf(300 * 16 + 320);
+    for (double x = std::ceil(geometry.xOf(0)) + 0.5; x < geometry.xOf(double(t - 16)); ++x) {
+        if (std::abs(x - closedFrom) <= 1 || std::abs(x - closedTo) <= 1)
+            continue; // the column of an edge may go either way
+        EXPECT_EQ(covered(x), x < closedFrom || x > closedTo) << "column at x " << x;
+    }
+}
+
+TEST(ChannelValueTest, FieldsAsTheInstrumentSendsThem)
+{
+    const std::vector<std::pair<std::string, std::optional<float>>> cases{
+        {"50.021", 50.021f}, {" -0.004 ", -0.004f}, {"+12", 12.0f}, {"1.5e2", 150.0f}, {"0", 0.0f}};
+    for (const auto& [field, expected] : cases)
+        EXPECT_EQ(channelValue(field), expected) << field;
+    EXPECT_TRUE(isOver(*channelValue("OVER")));
+    EXPECT_TRUE(isOcp(*channelValue("CH2 OCP")));
+    for (const std::string bad : {"", "12.5mA", "nan", "inf", "1e39", "1.2.3", "-"})
+        EXPECT_FALSE(channelValue(bad).has_value()) << bad;
+}
+
+} // namespace

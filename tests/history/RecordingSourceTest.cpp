@@ -1,0 +1,273 @@
+// A recording opened as a history: bad input (a clear message, the good part
+// kept), a file read in two halves, a file that keeps growing, memory that
+// runs short, and exports that give back the rows as they stand.
+#include "history/RecordingSource.h"
+#include "history/ChannelValue.h"
+#include "history/LiveHistory.h"
+#include "history/Texts.h"
+#include "support/SimulatorProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using namespace history;
+namespace fs = std::filesystem;
+
+const std::string kPreamble =
+    "# Vantrel 1.0 recording\n# started 2026-12-07T02:20:16+01:00\n" + std::string(record::kHeaderLine);
+const record::WallClock kStart = std::chrono::sys_days(std::chrono::year(2026) / 12 / 7) + std::chrono::hours(1);
+
+std::string reading(std::int64_t ms, std::array<std::string, 3> fields)
+{
+    return record::rowLine({std::chrono::milliseconds(ms), kStart + std::chrono::milliseconds(ms), fields, {}});
+}
+
+std::string event(std::int64_t ms, std::string text)
+{
+    return record::rowLine({std::chrono::milliseconds(ms), kStart + std::chrono::milliseconds(ms), {}, text});
+}
+
+class RecordingSourceTest : public ::testing::Test {
+protected:
+    void TearDown() override { fs::remove_all(m_dir); }
+    std::string write(const std::string& text, std::ios::openmode mode = std::ios::trunc, const char* name = "run.csv")
+    {
+        const std::string path = (m_dir / name).string();
+        std::ofstream(path, std::ios::binary | std::ios::out | mode) << text;
+        return path;
+    }
+    // Polls until the file is read whole; the guard keeps a stuck load from hanging the test.
+    static void waitForLoad(RecordingSource& source)
+    {
+        for (int i = 0; i < 2000 && source.loading(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            source.poll();
+        }
+        ASSERT_FALSE(source.loading());
+    }
+    // Takes what the load hands over each time it wakes the window up, with
+    // no clock; the guard keeps a load that never wakes it from hanging the test.
+    static void loadByWakeUps(RecordingSource& source)
+    {
+        std::mutex mutex;
+        std::condition_variable woken;
+        int wakeUps = 0;
+        source.setWakeUp([&] {
+            std::lock_guard lock(mutex);
+            ++wakeUps;
+            woken.notify_one();
+        });
+        for (int seen = 0; source.loading();) {
+            std::unique_lock lock(mutex);
+            ASSERT_TRUE(woken.wait_for(lock, std::chrono::seconds(20), [&] { return wakeUps > seen; }))
+                << "the load never woke its window up";
+            seen = wakeUps;
+            lock.unlock();
+            source.poll();
+        }
+    }
+    // Past the half-second between two looks at a growing file.
+    static void pollLater(RecordingSource& source)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(550));
+        source.poll();
+    }
+
+    fs::path m_dir = vtest::makeTestDirectory("vantrel-history");
+};
+
+struct BadInput {
+    std::string name;
+    std::string text;
+    std::size_t readings;
+    std::vector<std::string> notices;
+};
+
+TEST_F(RecordingSourceTest, BadInputKeepsTheGoodRowsAndSaysWhatItSkipped)
+{
+    const std::string row1 = reading(1000, {"1.000", "2.000", "3.000"}), row2 = reading(2000, {"4", "OVER", "CH3 OCP"});
+    const std::vector<BadInput> cases{
+        {"an empty recording", kPreamble, 0, {}},
+        {"an empty file (the header may come)", "", 0, {}},
+        {"the last row cut short", kPreamble + row1 + row2 + row2.substr(0, 20), 2, {}},
+        {"rows that cannot be read",
+         kPreamble + row1 + "x,y\n" + row2 + reading(3000, {"12.5mA", "1", "2"}) + "4.000,yesterday,1,2,3,\n"
+             + reading(5000, {"1", "", "3"}) + row1,
+         3,
+         {"4 rows could not be read; the first is line 5."}},
+        {"comments, quoted texts and Windows line ends",
+         kPreamble + row1 + "# resource: ASRL1::INSTR\r\n" + event(1500, "read failed: a, \"b\"\r\nc")
+             + "2.000,2026-12-07T01:00:02.000Z,4,5,6,\r\n",
+         2,
+         {}},
+    };
+    for (const BadInput& c : cases) {
+        RecordingSource source(write(c.text), {});
+        waitForLoad(source);
+        EXPECT_EQ(source.history().readings().size(), c.readings) << c.name;
+        EXPECT_EQ(source.notices(), c.notices) << c.name;
+    }
+    RecordingSource quoted(write(cases.back().text), {});
+    waitForLoad(quoted);
+    ASSERT_EQ(quoted.history().events().size(), 1u);
+    EXPECT_EQ(quoted.history().events()[0].text, "read failed: a, \"b\"\r\nc");
+
+    // Across midnight: the event's wall clock is on the next day.
+    const record::WallClock evening = std::chrono::sys_days(std::chrono::year(2026) / 12 / 7) + std::chrono::hours(24)
+                                      - std::chrono::milliseconds(500);
+    const auto rowAt = [&](std::int64_t ms, std::array<std::string, 3> fields, std::string text) {
+        return record::rowLine({std::chrono::milliseconds(ms), evening + std::chrono::milliseconds(ms), fields, text});
+    };
+    RecordingSource midnight(write(kPreamble + rowAt(0, {"1", "2", "3"}, {}) + rowAt(1000, {}, "OUTPut 0")), {});
+    waitForLoad(midnight);
+    ASSERT_EQ(midnight.history().events().size(), 1u);
+    EXPECT_EQ(midnight.history().events()[0].wallMs,
+              std::chrono::duration_cast<std::chrono::milliseconds>(evening.time_since_epoch()).count() + 1000);
+}
+
+TEST_F(RecordingSourceTest, WhatCannotBeShownIsRefusedWithTheFileAndTheCause)
+{
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases{
+        {(m_dir / "missing.csv").string(), {"Cannot open", "missing.csv", "No such file or directory"}},
+        {m_dir.string(), {"Cannot open", "is a folder"}},
+        {write("time,value\n1,2\n"),
+         {"run.csv is not a Vantrel recording", "elapsed_s,time,ch1_mA,ch2_mA,ch3_mA,event", "\"time,value\""}},
+        {write("# a comment\n\x89PNG\x01\n", std::ios::trunc, "picture.png"),
+         {"is not a Vantrel recording", "\\x89PNG\\x01"}},
+    };
+    for (const auto& [path, parts] : cases) {
+        try {
+            RecordingSource source(path, {});
+            ADD_FAILURE() << path << " was opened";
+        } catch (const std::runtime_error& refusal) {
+            for (const std::string& part : parts)
+                EXPECT_NE(std::string(refusal.what()).find(part), std::string::npos) << refusal.what();
+        }
+    }
+}
+
+// 200,000 readings (over 4 MB, so two threads read it), events, and two rows
+// that cannot be read, one in each half.
+std::string largeRecording(History& expected)
+{
+    std::string text = kPreamble;
+    for (std::int64_t i = 0; i < 200000; ++i) {
+        if (i % 5000 == 0) {
+            text += event(i * 7, i % 10000 ? "session closed" : "VSET1 2");
+            expected.appendEvent(i * 7, 0, i % 10000 ? "session closed" : "VSET1 2");
+        }
+        if (i == 123 || i == 150000)
+            text += "broken row\n";
+        const float ch1 = float(i % 1000) / 8, ch2 = float(i % 7);
+        text += reading(i * 7, {history::fixedText(ch1, 3), i % 333 ? history::fixedText(ch2, 3) : "OVER", "CH3 OCP"});
+        expected.appendReading(i * 7, {ch1, i % 333 ? ch2 : kOver, kOcp});
+    }
+    expected.catchUp();
+    return text;
+}
+
+TEST_F(RecordingSourceTest, AFileReadInTwoHalvesIsTheWholeFileAndShowsOnceRead)
+{
+    History expected;
+    RecordingSource source(write(largeRecording(expected)), {});
+    loadByWakeUps(source);
+    const History& found = source.history();
+    EXPECT_EQ(found.readings().size(), expected.readings().size());
+    EXPECT_EQ(found.events().size(), expected.events().size());
+    // Line 3 is the header; the first broken row comes after 123 readings and an event.
+    EXPECT_EQ(source.notices(), std::vector<std::string>{"2 rows could not be read; the first is line 128."});
+    for (const auto& [from, to] : {std::pair<std::int64_t, std::int64_t>{0, 1400000}, {5, 8}, {699990, 700020}}) {
+        const SpanStatistics a = found.statistics(from, to), b = expected.statistics(from, to);
+        EXPECT_EQ(a.readings, b.readings);
+        for (int c = 0; c < kChannels; ++c) {
+            EXPECT_EQ(a.channels[c].range, b.channels[c].range);
+            EXPECT_EQ(std::tie(a.channels[c].numbers, a.channels[c].over, a.channels[c].ocp),
+                      std::tie(b.channels[c].numbers, b.channels[c].over, b.channels[c].ocp));
+            EXPECT_DOUBLE_EQ(a.channels[c].chargeMah, b.channels[c].chargeMah);
+        }
+    }
+}
+
+TEST_F(RecordingSourceTest, AFileLargerThanMemoryAllowsShowsWhatFitted)
+{
+    History expected;
+    const std::string text = largeRecording(expected);
+    std::atomic<int> chunksAllowed = 2; // of 65,536 readings each, whichever half asks
+    RecordingSource source(write(text), [&chunksAllowed](std::size_t) { return chunksAllowed-- > 0; });
+    waitForLoad(source);
+    const Readings& readings = source.history().readings();
+    ASSERT_GT(readings.size(), 0u);
+    EXPECT_LE(readings.size(), 2u * 65536);
+    EXPECT_EQ(readings.time(0), 0);
+    EXPECT_EQ(readings.time(readings.size() - 1), std::int64_t(readings.size() - 1) * 7);
+    const std::vector<std::string> notices = source.notices();
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[1], "run.csv is larger than memory allows: only its first "
+                              + history::groupedCount(readings.size()) + " readings are shown (up to "
+                              + history::elapsedText(readings.time(readings.size() - 1)) + ").");
+}
+
+TEST_F(RecordingSourceTest, AFileStillBeingWrittenKeepsGrowing)
+{
+    RecordingSource source(write(""), {});
+    EXPECT_TRUE(source.history().empty());
+    const std::string row = reading(3000, {"3", "3", "3"});
+    write(kPreamble + reading(1000, {"1", "1", "1"}) + reading(2000, {"2", "2", "2"}) + row.substr(0, 10));
+    pollLater(source);
+    EXPECT_EQ(source.history().readings().size(), 2u);
+    write(row.substr(10) + event(3500, "measuring stopped"), std::ios::app);
+    pollLater(source);
+    EXPECT_EQ(source.history().readings().size(), 3u);
+    EXPECT_EQ(source.history().events().size(), 1u);
+    EXPECT_EQ(source.history().statistics(0, 5000).channels[0].range.max, 3.0f);
+}
+
+TEST_F(RecordingSourceTest, AnExportHoldsTheSpansRowsAsTheyStand)
+{
+    std::string rows;
+    for (std::int64_t i = 0; i < 2000; ++i)
+        rows += reading(i * 10, {"1.250", "0.000", "OVER"}) + (i == 1500 ? "# CH1 range: 10 mA\n" : "");
+    RecordingSource source(write(kPreamble + rows), {});
+    waitForLoad(source);
+    const std::string exported = (m_dir / "span.csv").string();
+    ASSERT_EQ(source.exportJob(12340, 17650)(exported), std::nullopt);
+    const std::size_t first = rows.find("\n12.340,") + 1, last = rows.find("\n17.650,") + 1;
+    EXPECT_EQ(vtest::fileText(exported), kPreamble + rows.substr(first, rows.find('\n', last) + 1 - first));
+    EXPECT_NE(source.exportJob(0, 1)((m_dir / "no-folder" / "x.csv").string()).value_or(""), "");
+}
+
+TEST_F(RecordingSourceTest, ALiveHistoryExportsRowsThatReadBackTheSame)
+{
+    LiveHistory live({});
+    for (std::int64_t i = 0; i < 3000; ++i) {
+        if (i % 1000 == 0)
+            live.row({std::chrono::milliseconds(i * 6), kStart + std::chrono::milliseconds(i * 6), {}, "OUTPut 1"});
+        live.row({std::chrono::milliseconds(i * 6),
+                  kStart + std::chrono::milliseconds(i * 6),
+                  {history::fixedText(double(i % 500) / 4, 3), i % 100 ? "15.000" : "CH2 OCP", "OVER"},
+                  {}});
+    }
+    const std::string exported = (m_dir / "live.csv").string();
+    ASSERT_EQ(live.exportJob(0, 20000)(exported), std::nullopt);
+    EXPECT_NE(vtest::fileText(exported).find("\n0.600,2026-12-07T01:00:00.600Z,25.000,CH2 OCP,OVER,\n"),
+              std::string::npos);
+    RecordingSource back(exported, {});
+    waitForLoad(back);
+    const SpanStatistics a = back.history().statistics(0, 20000), b = live.history().statistics(0, 20000);
+    EXPECT_EQ(a.readings, 3000u);
+    EXPECT_EQ(back.history().events().size(), 3u);
+    for (int c = 0; c < kChannels; ++c) {
+        EXPECT_EQ(std::tie(a.channels[c].range, a.channels[c].numbers, a.channels[c].ocp),
+                  std::tie(b.channels[c].range, b.channels[c].numbers, b.channels[c].ocp));
+        EXPECT_DOUBLE_EQ(a.channels[c].chargeMah, b.channels[c].chargeMah);
+    }
+}
+
+} // namespace
