@@ -76,6 +76,8 @@ bool InputDuringCalls::eventFilter(QObject* watched, QEvent* event)
 {
     if (!isUserInput(event->type()) || !watched->isWidgetType())
         return false; // a window passes input on to its widgets, where it is judged
+    if (static_cast<QWidget*>(watched)->window() != m_menuBar.window())
+        return false; // another window (a history, the About box) changes nothing the call waits for
     for (QObject* object = watched; object; object = object->parent())
         if (qobject_cast<QMenu*>(object) || qobject_cast<QMenuBar*>(object))
             return false;

@@ -16,7 +16,8 @@ namespace forms {
 // enable). The menus stay open to the user so the program can always be
 // ended from File > Exit, and every other menu item is greyed meanwhile.
 // Closing the window and the termination signals are no input and always
-// arrive. Input while no handler waits (the acquisition's readings travel
+// arrive. Only the window whose menu bar it greys is held: input to the
+// program's other windows goes on. Input while no handler waits (the acquisition's readings travel
 // without a wait) is delivered as usual.
 class InputDuringCalls : public QObject {
     Q_OBJECT

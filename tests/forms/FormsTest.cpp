@@ -80,9 +80,15 @@ TEST_F(MainFormLayoutTest, InputDuringAHandlersCallIsDroppedButExitStaysReachabl
         QTest::keyClick(ui.cmdComopen, Qt::Key_Space);
     };
 
+    QPushButton otherWindow; // a history window's, say
+    otherWindow.show();
+    QSignalSpy otherClicked(&otherWindow, &QPushButton::clicked);
+
     rule.callWaiting(true);
     tryEverything();
     EXPECT_EQ(clicked.count(), 0) << "input during a call reached a button";
+    QTest::mouseClick(&otherWindow, Qt::LeftButton);
+    EXPECT_EQ(otherClicked.count(), 1) << "another window was held during a call";
     EXPECT_FALSE(ui.Ver->isEnabled());
     EXPECT_TRUE(ui.end_program->isEnabled());
     QTest::keyClick(&window, Qt::Key_F, Qt::AltModifier);
