@@ -63,6 +63,8 @@ void MainForm::closeSession()
     // way is still taken and stored.
     m_bMeasuring = false;
     m_acquisition.scheduleChanged();
+    m_readings->withdraw();
+    m_pollReadings->withdraw();
     try {
         m_IO->VISAClose();
     } catch (const std::exception& failure) {

@@ -19,7 +19,19 @@ struct CurrentReadings::Shared {
     std::deque<instrument::CurrentsExchange> arrived;
     bool asking = false; // a question is queued or on the line
     bool keepBusy = false;
-    bool gone = false; // the owner has gone: ask nothing more
+    bool gone = false;       // the owner has gone: ask nothing more
+    unsigned withdrawals = 0; // questions queued before the latest withdraw() are not asked
+
+    // A question queued at `withdrawal` that would go out now (chained: as
+    // the next of a busy line) is no longer wanted: then nothing is out.
+    bool unwanted(unsigned withdrawal, bool chained)
+    {
+        std::lock_guard lock(mutex);
+        const bool no = gone || withdrawal != withdrawals || (chained && !keepBusy);
+        if (no)
+            asking = false;
+        return no;
+    }
 };
 
 CurrentReadings::CurrentReadings(instrument::IOClass& io, std::shared_ptr<visa::IoThread> thread, Taken taken,
@@ -74,11 +86,18 @@ void CurrentReadings::queueQuestion()
         QMetaObject::invokeMethod(this, &CurrentReadings::takeArrived, Qt::QueuedConnection);
         return;
     }
+    unsigned withdrawal = 0;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        withdrawal = m_shared->withdrawals;
+    }
     // The job asks again from the worker while the line is kept busy: it
     // holds itself, the session and the shared state, never the window.
+    // Held behind a handler (a Close), a question may be unwanted by the time
+    // it could go out.
     auto job = std::make_shared<std::function<void()>>();
     *job = [job = std::weak_ptr(job), shared = m_shared, session = visa::sessionBehind(m_io.m_Msg),
-            thread = m_thread.get(),
+            thread = m_thread.get(), withdrawal,
             self = QPointer<CurrentReadings>(this)] {
         const instrument::CurrentsExchange exchange = instrument::IOClass::askCurrents(session.get());
         bool again = false;
@@ -93,20 +112,21 @@ void CurrentReadings::queueQuestion()
                 self->takeArrived();
         });
         if (const auto next = job.lock(); again && next)
-            thread->post([next, shared] {
-                {
-                    // Held behind a handler (a Stop, a Close), the question may
-                    // be unwanted by the time it could go out.
-                    std::lock_guard lock(shared->mutex);
-                    if (!shared->keepBusy || shared->gone) {
-                        shared->asking = false;
-                        return;
-                    }
-                }
-                (*next)();
+            thread->post([next, shared, withdrawal] {
+                if (!shared->unwanted(withdrawal, true))
+                    (*next)();
             });
     };
-    m_thread->post([job] { (*job)(); });
+    m_thread->post([job, shared = m_shared, withdrawal] {
+        if (!shared->unwanted(withdrawal, false))
+            (*job)();
+    });
+}
+
+void CurrentReadings::withdraw()
+{
+    std::lock_guard lock(m_shared->mutex);
+    ++m_shared->withdrawals;
 }
 
 void CurrentReadings::takeArrived()

@@ -44,6 +44,9 @@ public:
     bool pending() const;
     // Whether the I/O thread asks the next question as soon as an answer is in.
     void keepLineBusy(bool busy);
+    // Questions that are queued but not yet on the line are not asked (the
+    // session is about to close); the one on the line is still answered.
+    void withdraw();
 
     // At the program's end: takes every answer that has come in (so the
     // recording has it) and notes a question still out as a failed reading.

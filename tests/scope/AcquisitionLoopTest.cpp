@@ -1,11 +1,17 @@
 #include "scope/AcquisitionLoop.h"
+#include "scope/CurrentReadings.h"
+#include "support/FakeInstrument.h"
+#include "visa/IoThread.h"
 
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <map>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -95,6 +101,43 @@ TEST(Acquisition, AFailedReadingStoresThePreviousOneAgain)
     EXPECT_EQ(rig.slot(4), (Reading{1, 2, 3}));
     EXPECT_EQ(rig.slot(5), (Reading{7, 8, 9}));
     EXPECT_EQ(rig.lastIndex, 5);
+}
+
+// Questions held behind a handler go out only if still wanted when it ends:
+// not one the handler withdrew (a Close), not the next of a busy line the
+// handler stopped (a Stop). The line carries only the answered ones.
+TEST(CurrentReadings, AQuestionHeldBehindAHandlerGoesOutOnlyIfStillWanted)
+{
+    vtest::ScriptedIOClass rig;
+    rig.openInstrument();
+    rig.script->answers["I?"] = "1,2,3\n";
+    std::atomic<bool> busy{true}; // outlives the worker, which may read it to the end
+    const auto io = std::make_shared<visa::IoThread>();
+    int taken = 0;
+    scope::CurrentReadings readings(rig.io, io, [&](const instrument::Readback&) { ++taken; });
+    const auto settled = [&] { return QTest::qWaitFor([&] { return !readings.pending(); }, 5000); };
+    {
+        const visa::IoThread::Conversation closing(io.get());
+        readings.ask(); // held until the handler is done
+        readings.withdraw();
+    }
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(taken, 0) << "a withdrawn question went out";
+
+    io->post([&] { // the worker finishes an earlier job first
+        while (busy)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    QTimer::singleShot(20, &readings, [&] { busy = false; }); // during the handler's first wait
+    readings.keepLineBusy(true);
+    readings.ask(); // goes out; its successor is decided on the worker
+    {
+        const visa::IoThread::Conversation stopping(io.get()); // starts once the answer is taken
+        EXPECT_EQ(taken, 1);
+        readings.keepLineBusy(false);
+    }
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(rig.script->count("write I?"), 1) << "the next question of a stopped busy line went out";
 }
 
 } // namespace
