@@ -69,7 +69,7 @@ start() {
   xdotool windowactivate --sync "$window"
   click 90 53
   xdotool key --window "$window" ctrl+a
-  xdotool type --window "$window" "ASRL$work/line::INSTR"
+  xdotool type --delay 2 --window "$window" "ASRL$work/line::INSTR"
   windows_before=$(xdotool search --name '.' | wc -l)
   [ "$state" = held-return ] && return 0
   click 212 67 # Open/Close
