@@ -29,6 +29,6 @@ VANTREL_BUILD_DIR=build-asan VANTREL_BUILD_TYPE=Debug VANTREL_CMAKE_ARGS="$optio
 phase "sanitizer build and tests"
 
 if [[ "$options" == *FUZZ* ]]; then
-  VANTREL_FUZZ_BUILD_DIR=build-asan VANTREL_FUZZ_BUILD_TYPE=Debug scripts/fuzz.sh 10
+  VANTREL_FUZZ_BUILD_DIR=build-asan VANTREL_FUZZ_BUILD_TYPE=Debug scripts/fuzz.sh 6
   phase "fuzzing"
 fi
