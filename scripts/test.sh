@@ -2,8 +2,7 @@
 # Builds everything and runs every test: the whole suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer with leak checking
 # (build-asan/), then each fuzzer for a short bounded run (scripts/fuzz.sh).
-# This is the README's test command and what CI runs. Three tests at a time
-# on two cores: most of them wait for a simulator or a timeout.
+# This is the README's test command and what CI runs.
 #
 # One build serves both: with clang the suite and the fuzzers come out of the
 # same sanitized, coverage-instrumented build (libFuzzer is linked into the
@@ -26,7 +25,7 @@ VANTREL_BUILD_DIR=build-asan VANTREL_BUILD_TYPE=Debug VANTREL_CMAKE_ARGS="$optio
 (cd build-asan &&
   ASAN_OPTIONS=detect_leaks=1 \
   UBSAN_OPTIONS=print_stacktrace=1 \
-  QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j3 --timeout 300)
+  QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 300)
 phase "sanitizer build and tests"
 
 if [[ "$options" == *FUZZ* ]]; then

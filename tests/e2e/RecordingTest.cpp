@@ -430,7 +430,7 @@ void PrintTo(const HeadlessRun& run, std::ostream* out)
 }
 
 const HeadlessRun kHeadlessRuns[] = {
-    {"UntilTheDurationThroughAnOutage", {"{resource}", "{file}", "--speed", "Special", "--duration", "6"}, 0, ""},
+    {"UntilTheDurationThroughAnOutage", {"{resource}", "{file}", "--speed", "Special", "--duration", "8"}, 0, ""},
     {"UntilSigterm", {"{resource}", "{file}", "--speed", "Slow"}, 0, "", SIGTERM},
     {"HangUpIgnoredAtStartStaysIgnored", {"{resource}", "{file}"}, 0, "", SIGINT, true},
     {"FirstOpenFails", {"ASRL/nonexistent/orvane::INSTR", "{file}"}, 1, "/nonexistent/orvane"},
@@ -446,7 +446,7 @@ class HeadlessRecordingTest : public RecordingTest, public ::testing::WithParamI
 TEST_P(HeadlessRecordingTest, EndsWithItsExitStatusAndRecordsWhatTheInstrumentAnswered)
 {
     const HeadlessRun& run = GetParam();
-    startSimulator({"--fault", "outage:2@0.5"}); // back before the first retry
+    startSimulator({"--fault", "outage:4@0.5"}); // after the first open, even on a busy machine; back before the first retry
     if (run.fileExists)
         std::ofstream(csvPath()) << "mine\n";
     std::vector<std::string> arguments{"record"};
