@@ -7,7 +7,6 @@
 #include "scope/ScopeDrawing.h"
 
 #include <QDir>
-#include <QImageWriter>
 #include <QLabel>
 #include <QProgressBar>
 #include <QStandardPaths>
@@ -59,7 +58,11 @@ QString documentsFolder()
 
 HistoryWindow::HistoryWindow(HistorySource& source, std::function<QString()> title, WindowServices services,
                              QWidget* parent)
-    : QMainWindow(parent), m_source(source), m_title(std::move(title)), m_services(std::move(services))
+    : QMainWindow(parent),
+      m_source(source),
+      m_title(std::move(title)),
+      m_services(std::move(services)),
+      m_exports(*this, [this](const std::optional<std::string>& failure) { exportFinished(failure); })
 {
     build();
 }
@@ -70,7 +73,8 @@ HistoryWindow::HistoryWindow(std::unique_ptr<HistorySource> source, std::functio
       m_ownedSource(std::move(source)),
       m_source(*m_ownedSource),
       m_title(std::move(title)),
-      m_services(std::move(services))
+      m_services(std::move(services)),
+      m_exports(*this, [this](const std::optional<std::string>& failure) { exportFinished(failure); })
 {
     build();
 }
@@ -78,8 +82,6 @@ HistoryWindow::HistoryWindow(std::unique_ptr<HistorySource> source, std::functio
 HistoryWindow::~HistoryWindow()
 {
     m_source.setWakeUp({});
-    if (m_exportThread.joinable())
-        m_exportThread.join();
 }
 
 void HistoryWindow::build()
@@ -158,13 +160,18 @@ void HistoryWindow::hideEvent(QHideEvent* event)
 
 void HistoryWindow::refresh()
 {
+    if (m_refused)
+        return;
     m_source.poll();
+    if (const std::optional<std::string> refusal = m_source.refusal())
+        return refuse(*refusal);
     const QString title = m_title() + QStringLiteral(" - Vantrel History");
     if (windowTitle() != title)
         setWindowTitle(title);
     const std::optional<double> loading = m_source.loading();
     m_progress->setVisible(loading.has_value());
     m_exportCsv->setEnabled(!loading && !exporting());
+    m_exportPicture->setEnabled(!exporting());
     if (loading)
         m_progress->setValue(static_cast<int>(*loading * 100));
     if (m_source.generation() == m_seenGeneration && !loading)
@@ -269,16 +276,18 @@ QString HistoryWindow::readoutText() const
 
 void HistoryWindow::exportPicture()
 {
+    if (exporting())
+        return;
     const QString path = m_services.saveDialog().askSavePath(
         this, QStringLiteral("Export Picture"), QDir(documentsFolder()).filePath(QStringLiteral("history.png")),
         QStringLiteral("PNG images (*.png)"));
     if (path.isEmpty())
         return;
-    QImageWriter writer(path, "png");
-    if (!writer.write(m_plot->grab().toImage()))
-        tell(QStringLiteral("Export Picture"), QStringLiteral("The picture could not be saved to %1: %2. Choose a "
-                                                              "folder you may write to.")
-                                                   .arg(path, writer.errorString()));
+    // Taken now, as shown; encoded and written on the export's thread.
+    startExport(QStringLiteral("Export Picture"), path,
+                [picture = m_plot->grab().toImage(), file = path.toStdString()](const std::atomic<bool>& cancel) {
+                    return writePicture(picture, file, cancel);
+                });
 }
 
 void HistoryWindow::exportCsv()
@@ -291,25 +300,47 @@ void HistoryWindow::exportCsv()
     if (path.isEmpty())
         return;
     const auto [from, to] = statisticsSpan();
-    ExportJob job = m_source.exportJob(from, to);
-    m_exportCsv->setEnabled(false);
-    m_status->setText(QStringLiteral("Exporting to %1...").arg(path));
-    // The file is written on a thread of its own: a large span or a slow disk never holds the window.
-    m_exportThread = std::thread([this, job = std::move(job), path] {
-        const std::optional<std::string> failure = job(path.toStdString());
-        QMetaObject::invokeMethod(
-            this, [this, path, failure] { exportFinished(path, failure); }, Qt::QueuedConnection);
-    });
+    startExport(QStringLiteral("Export CSV"), path,
+                [job = m_source.exportJob(from, to), file = path.toStdString()](const std::atomic<bool>& cancel) {
+                    return job(file, cancel);
+                });
 }
 
-void HistoryWindow::exportFinished(const QString& path, const std::optional<std::string>& failure)
+void HistoryWindow::startExport(const QString& title, const QString& path, ExportRunner::Job job)
 {
-    m_exportThread.join();
+    if (!m_exports.start(std::move(job)))
+        return tell(title, QStringLiteral("Cannot export to %1: no thread could be started.").arg(path));
+    m_exportTitle = title;
+    m_exportPath = path;
+    m_exportCsv->setEnabled(false);
+    m_exportPicture->setEnabled(false);
+    m_status->setText(QStringLiteral("Exporting to %1...").arg(path));
+}
+
+void HistoryWindow::exportFinished(const std::optional<std::string>& failure)
+{
     m_exportCsv->setEnabled(!m_source.loading());
+    m_exportPicture->setEnabled(true);
     if (failure)
-        tell(QStringLiteral("Export CSV"), QString::fromStdString(*failure) + " Choose a folder you may write to.");
+        tell(m_exportTitle, QString::fromStdString(*failure));
     else
-        m_status->setText(QStringLiteral("Exported to %1").arg(path));
+        m_status->setText(QStringLiteral("Exported to %1").arg(m_exportPath));
+}
+
+void HistoryWindow::refuse(const std::string& reason)
+{
+    m_refused = true;
+    m_refresh.stop();
+    m_status->setText(QString::fromStdString(reason));
+    // Once back in the event loop: the refusal may come while the window is being shown.
+    QMetaObject::invokeMethod(
+        this,
+        [this, text = QString::fromStdString(reason)] {
+            tell(QStringLiteral("Open Recording"), text);
+            emit sourceRefused();
+            close();
+        },
+        Qt::QueuedConnection);
 }
 
 void HistoryWindow::tell(const QString& title, const QString& text)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/ExportRunner.h"
 #include "history/HistoryPlot.h"
 #include "history/HistorySource.h"
 #include "instrument/Surroundings.h"
@@ -7,10 +8,8 @@
 #include <QMainWindow>
 #include <QTimer>
 
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <thread>
 
 class QLabel;
 class QProgressBar;
@@ -45,7 +44,8 @@ public:
     // A window that owns its source (a recording).
     HistoryWindow(std::unique_ptr<HistorySource> source, std::function<QString()> title, WindowServices services,
                   QWidget* parent = nullptr);
-    // Waits for an export under way.
+    // Never waits: an export under way is cancelled (its temporary file
+    // removed), and so is the source's load.
     ~HistoryWindow() override;
 
     HistoryPlot& plot() const { return *m_plot; }
@@ -57,10 +57,14 @@ public:
     QString noticeText() const;
     QAction* exportPictureAction() const { return m_exportPicture; }
     QAction* exportCsvAction() const { return m_exportCsv; }
-    bool exporting() const { return m_exportThread.joinable(); }
+    bool exporting() const { return m_exports.busy(); }
 
     // One look at the source; the timer calls it while the window is shown.
     void refresh();
+
+signals:
+    // The source cannot be shown (told to the user); the window closes.
+    void sourceRefused();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -71,7 +75,9 @@ private:
     void showReadouts();
     void exportPicture();
     void exportCsv();
-    void exportFinished(const QString& path, const std::optional<std::string>& failure);
+    void startExport(const QString& title, const QString& path, ExportRunner::Job job);
+    void exportFinished(const std::optional<std::string>& failure);
+    void refuse(const std::string& reason);
     void tell(const QString& title, const QString& text);
 
     std::unique_ptr<HistorySource> m_ownedSource;
@@ -87,7 +93,9 @@ private:
     QAction* m_exportCsv = nullptr;
     QTimer m_refresh;
     std::uint64_t m_seenGeneration = ~std::uint64_t{0};
-    std::thread m_exportThread;
+    ExportRunner m_exports;
+    QString m_exportTitle, m_exportPath; // of the export under way
+    bool m_refused = false;
 };
 
 } // namespace history

@@ -4,6 +4,7 @@
 #include "forms/OpenFileDialog.h"
 #include "forms/SaveFileDialog.h"
 #include "history/MachineMemory.h"
+#include "history/ExportFile.h"
 #include "history/RecordingSource.h"
 
 #include <QApplication>
@@ -50,24 +51,18 @@ HistoryWindow* HistoryWindows::showLive()
 
 HistoryWindow* HistoryWindows::openRecording(const QString& path)
 {
+    // By its name alone: resolving links would ask the disk, which may not answer.
     std::error_code error;
-    const std::string key = std::filesystem::weakly_canonical(path.toStdString(), error).string();
+    const std::string key = std::filesystem::absolute(path.toStdString(), error).lexically_normal().string();
     if (QPointer<HistoryWindow>& open = m_recordings[key]) {
         raise(*open);
         return open;
     }
-    std::unique_ptr<RecordingSource> source;
-    try {
-        source = std::make_unique<RecordingSource>(path.toStdString(), m_services.memory);
-    } catch (const std::exception& failure) {
-        m_recordings.erase(key);
-        if (m_services.window.dialogs)
-            m_services.window.dialogs->showMessage("Open Recording", failure.what(),
-                                                   instrument::MessageIcon::Exclamation);
-        return nullptr;
-    }
+    // The source opens and reads the file on its own thread; a file it
+    // cannot show is told by the window, which then closes.
     auto* window = new HistoryWindow(
-        std::move(source), [name = QFileInfo(path).fileName()] { return name; }, m_services.window);
+        std::make_unique<RecordingSource>(path.toStdString(), m_services.memory),
+        [name = QFileInfo(path).fileName()] { return name; }, m_services.window);
     window->setAttribute(Qt::WA_DeleteOnClose); // its history goes with it
     m_recordings[key] = window;
     raise(*window);
@@ -98,6 +93,9 @@ public:
 
 int showRecordingAlone(const QString& path)
 {
+    // How long the end waits for the temporary files of unfinished exports to go.
+    constexpr std::chrono::milliseconds kExportCleanUp{300};
+    int status = EXIT_SUCCESS;
     TellingDialogs dialogs;
     forms::DesktopSaveFileDialog saveDialog;
     forms::DesktopOpenFileDialog openDialog;
@@ -105,9 +103,15 @@ int showRecordingAlone(const QString& path)
                             [&]() -> forms::OpenFileDialog& { return openDialog; },
                             {},
                             machineHasRoom()});
-    if (!windows.openRecording(path))
-        return EXIT_FAILURE; // the user has been told why
-    return QApplication::exec();
+    HistoryWindow* window = windows.openRecording(path);
+    QObject::connect(window, &HistoryWindow::sourceRefused, [&status] { status = EXIT_FAILURE; });
+    const int exitCode = QApplication::exec();
+    // The window has closed: the program ends now, whatever its threads
+    // still wait for (a load or export on a disk that stopped answering is
+    // left to the kernel), without unfinished exports' temporary files.
+    removeUnfinishedExports(kExportCleanUp);
+    std::fflush(nullptr);
+    std::_Exit(status != EXIT_SUCCESS ? status : exitCode);
 }
 
 } // namespace history

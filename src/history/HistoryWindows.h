@@ -38,8 +38,9 @@ public:
     record::RowSink& liveSink() { return m_live; }
 
     HistoryWindow* showLive();
-    // Opens (or raises) the window of a recording; after telling the user why
-    // it cannot, nothing.
+    // Opens (or raises) the window of a recording at once; the file is read
+    // in the background, and one that cannot be shown is told by its window,
+    // which then closes.
     HistoryWindow* openRecording(const QString& path);
     // Asks for a recording, then opens it.
     HistoryWindow* askAndOpenRecording(QWidget* parent);
@@ -54,8 +55,9 @@ private:
 };
 
 // The program run as `vantrel RECORDING`: the history window of that
-// recording alone, no instrument touched, until the window is closed.
-// Returns the program's exit status.
+// recording alone, no instrument touched, until the window is closed. Then
+// the program ends at once (std::_Exit) with its exit status, failure when
+// the recording could not be shown: it never waits for the disk.
 int showRecordingAlone(const QString& path);
 
 } // namespace history

@@ -88,6 +88,15 @@ std::string durationText(std::int64_t ms)
            + twoDigits(magnitude / 1000 % 60) + " s";
 }
 
+std::string exportedSpanText(std::int64_t from, std::int64_t to, std::optional<std::int64_t> wallOffsetMs)
+{
+    std::string text = "exported span: elapsed " + elapsedText(from, 1) + " to " + elapsedText(to, 1);
+    if (wallOffsetMs)
+        text += " (" + localTimeText(from + *wallOffsetMs, 1, true) + " to " + localTimeText(to + *wallOffsetMs, 1, true)
+                + " local time)";
+    return text;
+}
+
 std::string valueText(float value)
 {
     if (isOver(value))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace history {
@@ -22,6 +23,11 @@ std::int64_t localOffsetMs(std::int64_t wallMs);
 
 // A time difference for reading: "850 ms", "12.3 s", "4 min 05.2 s", "2 h 05 min 03 s".
 std::string durationText(std::int64_t ms);
+
+// The comment an export writes about its span: "exported span: elapsed
+// 0:10:00.000 to 0:20:00.000 (2026-12-07 10:10:00.000 to 2026-12-07
+// 10:20:00.000 local time)"; the wall clock only when the run has one.
+std::string exportedSpanText(std::int64_t from, std::int64_t to, std::optional<std::int64_t> wallOffsetMs);
 
 // A channel value: "125.012", "OVER", "OCP".
 std::string valueText(float value);

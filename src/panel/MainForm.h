@@ -7,6 +7,7 @@
 #include "forms/SaveFileDialog.h"
 #include "forms/Timer.h"
 #include "forms/frmAbout.h"
+#include "history/ExportRunner.h"
 #include "history/HistoryWindows.h"
 #include "instrument/IOClass.h"
 #include "instrument/Surroundings.h"
@@ -151,6 +152,7 @@ private:
     record::Recorder::FailureHandler recordingFailureHandler();
     // The Record item's text and the caption's recording note follow the state.
     void showRecordingState();
+    void pictureSaved(const std::optional<std::string>& failure);
     void addHistoryActions();
     history::HistoryServices historyServices();
 
@@ -199,6 +201,10 @@ private:
     forms::SaveFileDialog* m_saveFileDialog = &m_desktopSaveFileDialog;
     QAction* m_Record = nullptr;
     QAction* m_SavePicture = nullptr;
+    // Save Picture writes on a thread of its own, whole or not at all.
+    history::ExportRunner m_pictureExport{*this, [this](const std::optional<std::string>& failure) {
+                                              pictureSaved(failure);
+                                          }};
     QString m_captionWithoutRecording;
     QString m_recordingPath;
     forms::DesktopOpenFileDialog m_desktopOpenFileDialog;

@@ -1,10 +1,11 @@
 // Recording the run to a CSV file and saving the scope picture as a PNG.
 #include "panel/MainForm.h"
 
+#include "history/ExportFile.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QImageWriter>
 #include <QStandardPaths>
 #include <QTime>
 
@@ -17,6 +18,8 @@ const QString kStopRecordingText = QStringLiteral("Stop &Recording");
 const QString kRecordingNote = QStringLiteral(" - recording %1");
 // How long the program's end waits for the recording's last rows to reach the disk.
 constexpr std::chrono::milliseconds kExitWaitForDisk{400};
+// How long it waits for the temporary files of unfinished exports to be removed.
+constexpr std::chrono::milliseconds kExitExportCleanUp{200};
 
 // vantrel-YYYYMMDD-HHMMSS.<extension> in the user's documents folder, or in
 // the home folder when there is no documents folder (the dialog would
@@ -76,6 +79,7 @@ bool MainForm::startRecording(const QString& path, record::RecordingFile::Existi
 void MainForm::finishRecordingForExit()
 {
     m_recorder.finishForExit(kExitWaitForDisk);
+    history::removeUnfinishedExports(kExitExportCleanUp);
 }
 
 record::Recorder::FailureHandler MainForm::recordingFailureHandler()
@@ -128,20 +132,26 @@ void MainForm::showFailureOnLine(const std::string& text)
 
 void MainForm::SavePicture_Click()
 {
+    if (m_pictureExport.busy())
+        return;
     const QString path = m_saveFileDialog->askSavePath(this, QStringLiteral("Save Picture"), suggestedPath("png"),
                                                        QStringLiteral("PNG images (*.png)"));
     if (path.isEmpty())
         return;
-    // The picture as shown: its image with the labels and time base placed on it.
-    QImageWriter writer(path, "png");
-    if (writer.write(m_ui.WavePic->grab().toImage()))
-        return;
-    if (m_surroundings.dialogs)
-        m_surroundings.dialogs->showMessage("Save Picture",
-                                            "The picture could not be saved to " + path.toStdString() + ": "
-                                                + writer.errorString().toStdString()
-                                                + ". Choose a folder you may write to.",
-                                            instrument::MessageIcon::Exclamation);
+    // The picture as shown: its image with the labels and time base placed
+    // on it, taken now; encoded and written on the export's thread.
+    const bool started = m_pictureExport.start(
+        [picture = m_ui.WavePic->grab().toImage(), file = path.toStdString()](const std::atomic<bool>& cancel) {
+            return history::writePicture(picture, file, cancel);
+        });
+    m_SavePicture->setEnabled(!started);
+}
+
+void MainForm::pictureSaved(const std::optional<std::string>& failure)
+{
+    m_SavePicture->setEnabled(true);
+    if (failure && m_surroundings.dialogs)
+        m_surroundings.dialogs->showMessage("Save Picture", *failure, instrument::MessageIcon::Exclamation);
 }
 
 } // namespace panel

@@ -44,6 +44,8 @@ class RowSink {
 public:
     virtual ~RowSink() = default;
     virtual void row(const Row& row) = 0;
+    // A comment line's text (resource, identity, range: where the rows come from).
+    virtual void comment(std::string_view /*text*/) {}
 };
 
 std::string rowLine(const Row& row);

@@ -154,6 +154,8 @@ void Recorder::addRow(const std::array<std::string, 3>& fields, std::string_view
 
 void Recorder::comment(const std::string& text)
 {
+    if (m_liveSink)
+        m_liveSink->comment(text);
     if (isRecording())
         m_file->append(commentLine(text), false);
 }

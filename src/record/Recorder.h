@@ -43,7 +43,8 @@ public:
     bool isRecording() const;
 
     // Hears every row from now on, recording or not, with `elapsed` counted
-    // from the first row it hears; comment lines are for the file only.
+    // from the first row it hears, and the comments (resource, identity,
+    // range) that say where they come from.
     // Null stops it.
     void setLiveSink(RowSink* sink);
 

@@ -1,5 +1,7 @@
 #include "record/RecordingFile.h"
 
+#include "record/FilesBeingWritten.h"
+
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -92,6 +94,8 @@ struct RecordingFile::Shared {
 
     const std::string path;
     const int fd;
+    // Keeps exports off the file until it is closed.
+    std::optional<FileBeingWritten> beingWritten{std::in_place, fd};
 
     // Guarded by mutex; nothing holds it during disk work.
     mutable std::mutex mutex;
@@ -209,6 +213,7 @@ void RecordingFile::Shared::finish()
         (void)::ftruncate(fd, wholeBytes);
     if (::close(fd) != 0) // a network file system may report a lost write only here
         fail("closing failed because " + causeText(errno), true);
+    beingWritten.reset();
     std::lock_guard lock(mutex);
     closed = true;
     done.notify_all();

@@ -279,6 +279,8 @@ TEST_F(RecordingTest, SavePictureWritesThePictureAsShown)
     saveDialog.answer = QString::fromStdString((m_dir / "scope.png").string());
     window->setSaveFileDialog(saveDialog);
     window->savePictureAction()->trigger();
+    // Written on a thread of its own; the item is back once it is done.
+    ASSERT_TRUE(waitUntil([&] { return window->savePictureAction()->isEnabled(); }));
 
     const QImage saved = QImage(saveDialog.answer).convertToFormat(QImage::Format_RGB32);
     const QImage shown = ui().WavePic->grab().toImage().convertToFormat(QImage::Format_RGB32);

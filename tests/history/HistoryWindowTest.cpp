@@ -90,8 +90,11 @@ TEST_F(HistoryWindowTest, TheViewMenuSitsBetweenFileAndHelpAndEachSourceHasOneWi
     window->openRecordingAction()->trigger(); // the same file again: the same window
     EXPECT_EQ(window->historyWindows().openRecording(files.answer), recording);
 
+    // A file that is no recording: its window tells why and closes.
     std::ofstream(m_dir / "other.csv") << "a,b\n";
-    EXPECT_EQ(window->historyWindows().openRecording(QString::fromStdString((m_dir / "other.csv").string())), nullptr);
+    QPointer<history::HistoryWindow> other =
+        window->historyWindows().openRecording(QString::fromStdString((m_dir / "other.csv").string()));
+    ASSERT_TRUE(waitUntil([&] { return other.isNull(); }));
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].title, "Open Recording");
     EXPECT_NE(dialogs.shown[0].text.find("other.csv is not a Vantrel recording"), std::string::npos);

@@ -4,12 +4,21 @@
 #include "history/RecordingSource.h"
 #include "history/ChannelValue.h"
 #include "history/LiveHistory.h"
+#include "history/ExportFile.h"
 #include "history/Texts.h"
+#include "record/RecordingFile.h"
 #include "support/SimulatorProcess.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/fsuid.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
 #include <atomic>
+#include <functional>
+#include <iostream>
+#include <map>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
@@ -73,11 +82,14 @@ protected:
             source.poll();
         }
     }
-    // Past the half-second between two looks at a growing file.
-    static void pollLater(RecordingSource& source)
+    // Polls until `done` holds; false after a generous bound.
+    static bool pollUntil(RecordingSource& source, const std::function<bool()>& done)
     {
-        std::this_thread::sleep_for(std::chrono::milliseconds(550));
-        source.poll();
+        for (int i = 0; i < 2000 && !done(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            source.poll();
+        }
+        return done();
     }
 
     fs::path m_dir = vtest::makeTestDirectory("vantrel-history");
@@ -102,6 +114,8 @@ TEST_F(RecordingSourceTest, BadInputKeepsTheGoodRowsAndSaysWhatItSkipped)
              + reading(5000, {"1", "", "3"}) + row1,
          3,
          {"4 rows could not be read; the first is line 5."}},
+        {"a line longer than 1 MiB", kPreamble + row1 + std::string(3 << 20, 'x') + "\n" + row2, 2,
+         {"1 row could not be read; the first is line 5."}},
         {"comments, quoted texts and Windows line ends",
          kPreamble + row1 + "# resource: ASRL1::INSTR\r\n" + event(1500, "read failed: a, \"b\"\r\nc")
              + "2.000,2026-12-07T01:00:02.000Z,4,5,6,\r\n",
@@ -134,22 +148,24 @@ TEST_F(RecordingSourceTest, BadInputKeepsTheGoodRowsAndSaysWhatItSkipped)
 
 TEST_F(RecordingSourceTest, WhatCannotBeShownIsRefusedWithTheFileAndTheCause)
 {
+    // A pipe without a writer: opened for reading, it would wait for one forever.
+    ASSERT_EQ(::mkfifo((m_dir / "pipe.csv").c_str(), 0600), 0);
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases{
         {(m_dir / "missing.csv").string(), {"Cannot open", "missing.csv", "No such file or directory"}},
         {m_dir.string(), {"Cannot open", "is a folder"}},
+        {(m_dir / "pipe.csv").string(), {"Cannot open", "pipe.csv", "named pipe"}},
+        {"/dev/zero", {"Cannot open /dev/zero", "a device"}},
         {write("time,value\n1,2\n"),
          {"run.csv is not a Vantrel recording", "elapsed_s,time,ch1_mA,ch2_mA,ch3_mA,event", "\"time,value\""}},
         {write("# a comment\n\x89PNG\x01\n", std::ios::trunc, "picture.png"),
          {"is not a Vantrel recording", "\\x89PNG\\x01"}},
     };
     for (const auto& [path, parts] : cases) {
-        try {
-            RecordingSource source(path, {});
-            ADD_FAILURE() << path << " was opened";
-        } catch (const std::runtime_error& refusal) {
-            for (const std::string& part : parts)
-                EXPECT_NE(std::string(refusal.what()).find(part), std::string::npos) << refusal.what();
-        }
+        RecordingSource source(path, {});
+        ASSERT_TRUE(pollUntil(source, [&] { return source.refusal().has_value(); })) << path << " was not refused";
+        EXPECT_FALSE(source.loading()) << path;
+        for (const std::string& part : parts)
+            EXPECT_NE(source.refusal()->find(part), std::string::npos) << *source.refusal();
     }
 }
 
@@ -199,8 +215,10 @@ TEST_F(RecordingSourceTest, AFileLargerThanMemoryAllowsShowsWhatFitted)
 {
     History expected;
     const std::string text = largeRecording(expected);
-    std::atomic<int> chunksAllowed = 2; // of 65,536 readings each, whichever half asks
-    RecordingSource source(write(text), [&chunksAllowed](std::size_t) { return chunksAllowed-- > 0; });
+    // Chunks of 65,536 readings, whichever half asks (not the read's own blocks).
+    constexpr std::size_t kChunk = 65536 * Readings::kBytesPerReading;
+    std::atomic<int> chunksAllowed = 2;
+    RecordingSource source(write(text), [&](std::size_t bytes) { return bytes != kChunk || chunksAllowed-- > 0; });
     waitForLoad(source);
     const Readings& readings = source.history().readings();
     ASSERT_GT(readings.size(), 0u);
@@ -212,6 +230,19 @@ TEST_F(RecordingSourceTest, AFileLargerThanMemoryAllowsShowsWhatFitted)
     EXPECT_EQ(notices[1], "run.csv is larger than memory allows: only its first "
                               + history::groupedCount(readings.size()) + " readings are shown (up to "
                               + history::elapsedText(readings.time(readings.size() - 1)) + ").");
+
+    // An allocation that fails deep in a loader thread ends the load, not the program.
+    std::atomic<int> asks = 0;
+    RecordingSource failing(write(text, std::ios::trunc, "failing.csv"), [&](std::size_t bytes) {
+        if (bytes == kChunk && ++asks == 3)
+            throw std::bad_alloc();
+        return true;
+    });
+    waitForLoad(failing);
+    const std::vector<std::string> told = failing.notices();
+    ASSERT_FALSE(told.empty());
+    EXPECT_TRUE(told.back().starts_with((m_dir / "failing.csv").string() + " could not be read: out of memory at line "))
+        << told.back();
 }
 
 TEST_F(RecordingSourceTest, AFileStillBeingWrittenKeepsGrowing)
@@ -220,27 +251,187 @@ TEST_F(RecordingSourceTest, AFileStillBeingWrittenKeepsGrowing)
     EXPECT_TRUE(source.history().empty());
     const std::string row = reading(3000, {"3", "3", "3"});
     write(kPreamble + reading(1000, {"1", "1", "1"}) + reading(2000, {"2", "2", "2"}) + row.substr(0, 10));
-    pollLater(source);
-    EXPECT_EQ(source.history().readings().size(), 2u);
+    const auto readings = [&] { return source.history().readings().size(); };
+    ASSERT_TRUE(pollUntil(source, [&] { return readings() == 2; })) << readings();
     write(row.substr(10) + event(3500, "measuring stopped"), std::ios::app);
-    pollLater(source);
-    EXPECT_EQ(source.history().readings().size(), 3u);
-    EXPECT_EQ(source.history().events().size(), 1u);
+    ASSERT_TRUE(pollUntil(source, [&] { return source.history().events().size() == 1; }));
+    EXPECT_EQ(readings(), 3u);
     EXPECT_EQ(source.history().statistics(0, 5000).channels[0].range.max, 3.0f);
 }
 
-TEST_F(RecordingSourceTest, AnExportHoldsTheSpansRowsAsTheyStand)
+// 2,000 readings 10 ms apart; the session's comments at reading 100 and a
+// range change at reading 1,500.
+std::string commentedRows()
 {
     std::string rows;
     for (std::int64_t i = 0; i < 2000; ++i)
-        rows += reading(i * 10, {"1.250", "0.000", "OVER"}) + (i == 1500 ? "# CH1 range: 10 mA\n" : "");
+        rows += reading(i * 10, {"1.250", "0.000", "OVER"})
+                + (i == 100   ? "# resource: ASRL1::INSTR\n# identity: DCS,3\n# CH1 range: 200 mA\n"
+                   : i == 1500 ? "# CH1 range: 10 mA\n"
+                               : "");
+    return rows;
+}
+
+TEST_F(RecordingSourceTest, AnExportHoldsTheSpansRowsAsTheyStandAndWhereTheyComeFrom)
+{
+    const std::string rows = commentedRows();
     RecordingSource source(write(kPreamble + rows), {});
     waitForLoad(source);
     const std::string exported = (m_dir / "span.csv").string();
-    ASSERT_EQ(source.exportJob(12340, 17650)(exported), std::nullopt);
+    const std::atomic<bool> goOn{false};
+    ASSERT_EQ(source.exportJob(12340, 17650)(exported, goOn), std::nullopt);
     const std::size_t first = rows.find("\n12.340,") + 1, last = rows.find("\n17.650,") + 1;
-    EXPECT_EQ(vtest::fileText(exported), kPreamble + rows.substr(first, rows.find('\n', last) + 1 - first));
-    EXPECT_NE(source.exportJob(0, 1)((m_dir / "no-folder" / "x.csv").string()).value_or(""), "");
+    const std::size_t headerAt = kPreamble.find("elapsed_s");
+    EXPECT_EQ(vtest::fileText(exported),
+              kPreamble.substr(0, headerAt) + "# resource: ASRL1::INSTR\n# identity: DCS,3\n# CH1 range: 200 mA\n"
+                  + record::commentLine(exportedSpanText(12340, 17650, source.history().wallOffsetMs()))
+                  + kPreamble.substr(headerAt) + rows.substr(first, rows.find('\n', last) + 1 - first));
+    EXPECT_NE(source.exportJob(0, 1)((m_dir / "no-folder" / "x.csv").string(), goOn).value_or(""), "");
+}
+
+// An export's target, as it stands before the export.
+struct ExportCase {
+    std::string name;
+    std::function<std::string(const fs::path& dir, const std::string& source)> target; // made in dir
+    bool completes;
+    std::string messageHas;
+};
+
+// Every file in the folder with its bytes and inode.
+std::map<std::string, std::pair<std::string, ino_t>> filesIn(const fs::path& dir)
+{
+    std::map<std::string, std::pair<std::string, ino_t>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        struct stat info {};
+        if (entry.is_regular_file() && ::stat(entry.path().c_str(), &info) == 0)
+            files[entry.path().string()] = {vtest::fileText(entry.path()), info.st_ino};
+    }
+    return files;
+}
+
+TEST_F(RecordingSourceTest, AnExportNeverHarmsAFileItDidNotComplete)
+{
+    const std::string source = write(kPreamble + commentedRows()); // about 90 kB
+    const auto existing = [](const fs::path& at, const std::string& text) {
+        std::ofstream(at, std::ios::binary) << text;
+        return at.string();
+    };
+    const bool root = ::geteuid() == 0;
+    fs::permissions(m_dir, fs::perms::others_exec, fs::perm_options::add); // for the unprivileged case
+    std::optional<record::RecordingFile> recording;
+    const std::vector<ExportCase> cases{
+        {"its own source", [](const fs::path&, const std::string& src) { return src; }, false,
+         "it is the recording the export is taken from"},
+        {"its own source by another name",
+         [](const fs::path& dir, const std::string& src) {
+             fs::create_hard_link(src, dir / "link.csv");
+             return (dir / "link.csv").string();
+         },
+         false, "it is the recording the export is taken from"},
+        {"a file being recorded",
+         [&](const fs::path& dir, const std::string&) {
+             recording.emplace((dir / "live.csv").string(), record::RecordingFile::Existing::Refuse,
+                               record::RecordingFile::FailureHandler{});
+             return (dir / "live.csv").string();
+         },
+         false, "this program is recording to it"},
+        {"an unrelated file", [&](const fs::path& dir, const std::string&) { return existing(dir / "old.csv", "old"); },
+         true, ""},
+        {"a full disk midway",
+         [&](const fs::path& dir, const std::string&) {
+             fs::create_directory(dir / "disk");
+             if (!root || ::mount("tmpfs", (dir / "disk").c_str(), "tmpfs", 0, "size=64k") != 0)
+                 return std::string();
+             return existing(dir / "disk" / "old.csv", std::string(20000, 'x'));
+         },
+         false, "No space left on device"},
+        {"a folder without write permission",
+         [&](const fs::path& dir, const std::string&) {
+             fs::create_directory(dir / "locked");
+             const std::string target = existing(dir / "locked" / "old.csv", "old");
+             fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+             return target;
+         },
+         false, "Permission denied"},
+        {"a device", [](const fs::path&, const std::string&) { return std::string("/dev/null"); }, false,
+         "it is a device, not a regular file"},
+        {"a named pipe",
+         [](const fs::path& dir, const std::string&) {
+             ::mkfifo((dir / "pipe.csv").c_str(), 0600);
+             return (dir / "pipe.csv").string();
+         },
+         false, "it is a named pipe, not a regular file"},
+    };
+    for (const ExportCase& c : cases) {
+        const fs::path dir = m_dir / "case";
+        fs::create_directories(dir);
+        RecordingSource shown(source, {});
+        waitForLoad(shown);
+        const std::string target = c.target(dir, source);
+        if (target.empty()) {
+            std::cout << "skipped: " << c.name << " (a small tmpfs needs root)\n";
+            fs::remove_all(dir);
+            continue;
+        }
+        const auto before = filesIn(m_dir);
+        const std::atomic<bool> goOn{false};
+        // As an unprivileged user: root may write into any folder.
+        const bool asNobody = root && c.name == "a folder without write permission";
+        if (asNobody)
+            ::setfsuid(65534);
+        const std::optional<std::string> failure = shown.exportJob(0, 20000)(target, goOn);
+        if (asNobody)
+            ::setfsuid(0);
+        auto after = filesIn(m_dir);
+        if (c.completes) {
+            ASSERT_EQ(failure, std::nullopt) << c.name;
+            EXPECT_NE(after[target].first.find(",OVER,\n"), std::string::npos) << c.name;
+            EXPECT_NE(after[target].second, before.at(target).second) << c.name << ": written in place";
+            after[target] = before.at(target);
+        } else {
+            EXPECT_NE(failure.value_or("").find(c.messageHas), std::string::npos) << c.name << ": " << failure.value_or("");
+            EXPECT_NE(failure.value_or("").find(target), std::string::npos) << c.name << ": " << failure.value_or("");
+        }
+        EXPECT_EQ(after, before) << c.name << ": a file changed, or a temporary file was left";
+        EXPECT_TRUE(fs::exists("/dev/null"));
+        recording.reset();
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+        if (fs::exists(dir / "locked"))
+            fs::permissions(dir / "locked", fs::perms::owner_all);
+        ::umount2((dir / "disk").c_str(), MNT_DETACH);
+        fs::remove_all(dir);
+    }
+}
+
+TEST_F(RecordingSourceTest, AnExportCancelledOrEndedMidwayLeavesTheEarlierFile)
+{
+    RecordingSource shown(write(kPreamble + commentedRows()), {});
+    waitForLoad(shown);
+    const fs::path target = m_dir / "old.csv";
+    std::ofstream(target) << "old";
+    const auto leftAsItWas = [&] {
+        return vtest::fileText(target) == "old"
+               && std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()) == 2;
+    };
+    const std::atomic<bool> cancel{true};
+    EXPECT_NE(shown.exportJob(0, 20000)(target.string(), cancel).value_or("").find("was cancelled"), std::string::npos);
+    EXPECT_TRUE(leftAsItWas()) << "a changed file or a temporary file left";
+    // The program ends while an export writes (in a child process: the end is for good).
+    EXPECT_EXIT(
+        {
+            ExportFile file(target.string(), {});
+            file.write("new rows\n");
+            removeUnfinishedExports(std::chrono::seconds(5));
+            bool committed = true;
+            try {
+                file.commit();
+            } catch (const std::runtime_error&) {
+                committed = false;
+            }
+            std::_Exit(!committed && leftAsItWas() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(leftAsItWas());
 }
 
 TEST_F(RecordingSourceTest, ALiveHistoryExportsRowsThatReadBackTheSame)
@@ -254,8 +445,13 @@ TEST_F(RecordingSourceTest, ALiveHistoryExportsRowsThatReadBackTheSame)
                   {history::fixedText(double(i % 500) / 4, 3), i % 100 ? "15.000" : "CH2 OCP", "OVER"},
                   {}});
     }
+    live.comment("resource: ASRL1::INSTR");
+    live.comment("Vantrel 1.0 recording"); // the file's own, not the live history's
     const std::string exported = (m_dir / "live.csv").string();
-    ASSERT_EQ(live.exportJob(0, 20000)(exported), std::nullopt);
+    const std::atomic<bool> goOn{false};
+    ASSERT_EQ(live.exportJob(0, 20000)(exported, goOn), std::nullopt);
+    EXPECT_NE(vtest::fileText(exported).find("\n# resource: ASRL1::INSTR\n# exported span: elapsed 0:00:00.000 to "),
+              std::string::npos);
     EXPECT_NE(vtest::fileText(exported).find("\n0.600,2026-12-07T01:00:00.600Z,25.000,CH2 OCP,OVER,\n"),
               std::string::npos);
     RecordingSource back(exported, {});
