@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/CommandLine.h"
 #include "sim/InstrumentSettings.h"
 
 #include <cstdint>
@@ -21,7 +22,7 @@ struct ServerOptions {
 };
 
 // Reads vantrel-sim's arguments (without the program name); throws
-// std::invalid_argument with a message naming the bad argument.
+// cli::UsageError naming the mistake.
 ServerOptions parseCommandLine(const std::vector<std::string>& arguments);
 
 // The --help text.

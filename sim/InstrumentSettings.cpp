@@ -10,9 +10,10 @@
 namespace sim {
 namespace {
 
-[[noreturn]] void reject(std::string_view option, std::string_view text, std::string_view why)
+// The command line names the option and the value around the reason.
+[[noreturn]] void reject(std::string_view why)
 {
-    throw std::invalid_argument(std::string(option) + " " + std::string(text) + ": " + std::string(why));
+    throw std::invalid_argument(std::string(why));
 }
 
 std::optional<double> parseNumber(std::string_view text)
@@ -35,17 +36,17 @@ std::optional<int> parseChannel(std::string_view text)
 }
 
 // Splits "CH<sep>VALUE" into a channel and a positive number.
-std::pair<int, double> channelAndValue(std::string_view option, std::string_view text, char separator)
+std::pair<int, double> channelAndValue(std::string_view text, char separator)
 {
     const auto at = text.find(separator);
     if (at == std::string_view::npos)
-        reject(option, text, std::string("expected CHANNEL") + separator + "VALUE");
+        reject(std::string("expected CHANNEL") + separator + "VALUE");
     const auto channel = parseChannel(text.substr(0, at));
     if (!channel)
-        reject(option, text, "the channel must be 1, 2 or 3");
+        reject("the channel must be 1, 2 or 3");
     const auto value = parseNumber(text.substr(at + 1));
     if (!value || *value < 0)
-        reject(option, text, "the value must be a number not below 0");
+        reject("the value must be a number not below 0");
     return {*channel, *value};
 }
 
@@ -57,14 +58,14 @@ std::string secondsText(std::chrono::milliseconds time)
 }
 
 // "AT@FOR" in seconds: when the instrument goes away and for how long.
-void addOutage(Faults& faults, std::string_view text, std::string_view argument, bool powerCycle)
+void addOutage(Faults& faults, std::string_view argument, bool powerCycle)
 {
     const auto separator = argument.find('@');
     const auto at = parseNumber(argument.substr(0, separator));
     const auto length =
         separator == std::string_view::npos ? std::nullopt : parseNumber(argument.substr(separator + 1));
     if (!at || !length || *at < 0 || std::llround(*length * 1000.0) <= 0)
-        reject("--fault", text, "expected AT@FOR in seconds: AT not below 0, FOR at least 0.001");
+        reject("expected AT@FOR in seconds: AT not below 0, FOR at least 0.001");
     const Faults::Outage outage{std::chrono::milliseconds(std::llround(*at * 1000.0)),
                                 std::chrono::milliseconds(std::llround(*length * 1000.0)), powerCycle};
 
@@ -80,8 +81,7 @@ void addOutage(Faults& faults, std::string_view text, std::string_view argument,
     else if (later != outages.begin() && overlaps(*std::prev(later), outage))
         other = &*std::prev(later);
     if (other)
-        reject("--fault", text,
-               "overlaps the outage from " + secondsText(other->at) + " s to " + secondsText(other->at + other->length)
+        reject("overlaps the outage from " + secondsText(other->at) + " s to " + secondsText(other->at + other->length)
                    + " s; outages must not overlap");
     outages.insert(later, outage);
 }
@@ -90,17 +90,17 @@ void addOutage(Faults& faults, std::string_view text, std::string_view argument,
 
 void applyLoadOption(InstrumentSettings& settings, std::string_view text)
 {
-    const auto [channel, ohms] = channelAndValue("--load", text, '=');
+    const auto [channel, ohms] = channelAndValue(text, '=');
     if (ohms <= 0)
-        reject("--load", text, "a load must be above 0 ohm");
+        reject("a load must be above 0 ohm");
     settings.loadOhms[channel - 1] = ohms;
 }
 
 void applyOcpOption(InstrumentSettings& settings, std::string_view text)
 {
-    const auto [channel, milliamps] = channelAndValue("--ocp", text, '=');
+    const auto [channel, milliamps] = channelAndValue(text, '=');
     if (settings.ocpLimitMa[channel - 1])
-        reject("--ocp", text, "this channel already has a limit");
+        reject("this channel already has a limit");
     settings.ocpLimitMa[channel - 1] = milliamps;
 }
 
@@ -114,7 +114,7 @@ void applyFaultOption(InstrumentSettings& settings, std::string_view text)
     const auto milliseconds = [&](double scale) {
         const auto value = parseNumber(argument);
         if (!value || *value < 0)
-            reject("--fault", text, "expected a number not below 0 after ':'");
+            reject("expected a number not below 0 after ':'");
         return std::chrono::milliseconds(std::llround(*value * scale));
     };
 
@@ -129,18 +129,17 @@ void applyFaultOption(InstrumentSettings& settings, std::string_view text)
     } else if (name == "hangup" && hasArgument) {
         faults.hangupAfter = milliseconds(1000.0);
     } else if ((name == "outage" || name == "powercycle") && hasArgument) {
-        addOutage(faults, text, argument, name == "powercycle");
+        addOutage(faults, argument, name == "powercycle");
     } else if (name == "over" && hasArgument) {
         const auto channel = parseChannel(argument);
         if (!channel)
-            reject("--fault", text, "the channel must be 1, 2 or 3");
+            reject("the channel must be 1, 2 or 3");
         faults.over[*channel - 1] = true;
     } else if (name == "ocp" && hasArgument) {
-        const auto [channel, seconds] = channelAndValue("--fault", argument, '@');
+        const auto [channel, seconds] = channelAndValue(argument, '@');
         faults.ocpTrips.push_back({channel, std::chrono::milliseconds(std::llround(seconds * 1000.0))});
     } else {
-        reject("--fault", text,
-               "expected silent, slow:MS, garbage, short, hangup:SECONDS, outage:AT@FOR, powercycle:AT@FOR, "
+        reject("expected silent, slow:MS, garbage, short, hangup:SECONDS, outage:AT@FOR, powercycle:AT@FOR, "
                "ocp:CH@SECONDS or over:CH");
     }
 }

@@ -45,8 +45,9 @@ struct InstrumentSettings {
 };
 
 // Parsers of the textual options shared by vantrel-sim's command line and the
-// in-process simulator. Each throws std::invalid_argument with a message that
-// names the bad text. Channels are written 1..3 or CH1..CH3.
+// in-process simulator. Each throws std::invalid_argument saying what is wrong
+// with the text (the command line names the option and the text). Channels are
+// written 1..3 or CH1..CH3.
 void applyLoadOption(InstrumentSettings& settings, std::string_view channelEqualsOhms);
 void applyOcpOption(InstrumentSettings& settings, std::string_view channelEqualsMilliamps);
 void applyFaultOption(InstrumentSettings& settings, std::string_view fault);

@@ -33,7 +33,7 @@ std::string escapeBytes(std::string_view bytes)
 Transcript::Transcript(const std::string& path) : m_file(std::fopen(path.c_str(), "w"))
 {
     if (!m_file)
-        throw std::runtime_error("cannot write the transcript " + path + ": " + std::strerror(errno));
+        throw TranscriptUnwritable("cannot write the transcript " + path + ": " + std::strerror(errno));
 }
 
 Transcript::~Transcript()

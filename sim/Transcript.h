@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -11,12 +12,18 @@ namespace sim {
 // outside printable ASCII.
 std::string escapeBytes(std::string_view bytes);
 
+// The transcript file cannot be made (vantrel-sim's file exit status).
+class TranscriptUnwritable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // The simulator's conversation log: "> " and the bytes of each received
 // command line, "< " and the bytes of each reply, "# " and a note. Flushed per line so that a
 // test or a person can follow it live with tail -f.
 class Transcript {
 public:
-    // Opens (truncates) the file; throws std::runtime_error when it cannot.
+    // Opens (truncates) the file; throws TranscriptUnwritable when it cannot.
     explicit Transcript(const std::string& path);
     ~Transcript();
     Transcript(const Transcript&) = delete;

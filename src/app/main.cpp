@@ -1,7 +1,10 @@
 // vantrel: the program's entry. Wiring only: options, the display, the
 // resource managers, message boxes and the program end, then the main window.
+#include "app/NoDisplay.h"
 #include "app/ProgramSurroundings.h"
 #include "app/TerminationSignals.h"
+#include "cli/CommandLine.h"
+#include "cli/ExitStatus.h"
 #include "forms/MessageBoxDialogs.h"
 #include "forms/ProgramIcon.h"
 #include "forms/WindowFont.h"
@@ -13,52 +16,33 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <string_view>
+#include <vector>
 
 namespace {
 
-constexpr const char* kUsage = "usage: vantrel [--simulate] [--record FILE]\n"
-                               "       vantrel RECORDING\n"
-                               "  --simulate     run on simulated instruments (a serial and a GPIB DC source)\n"
-                               "                 instead of the VISA resource managers\n"
-                               "  --record FILE  record every reading and event to FILE (CSV) from the start;\n"
-                               "                 an existing FILE is never replaced\n"
-                               "  --version      print the program's name and version\n"
-                               "  RECORDING      show the history of a recording, without any instrument\n";
-
-constexpr const char* kNoDisplay =
-    "vantrel: no display can be opened; to run without a desktop use: xvfb-run -a build/vantrel --simulate\n";
-
 struct Options {
     bool simulate = false;
-    bool help = false;
-    bool version = false;
     std::optional<std::string> recordFile;
-    std::optional<std::string> recording; // a recording to show, the only argument
+    std::optional<std::string> recording; // a recording to show, alone
 };
 
-std::optional<Options> parseOptions(int argc, char** argv)
+const char* const kHelpTop = "usage: vantrel [OPTION]...\n"
+                             "       vantrel RECORDING\n"
+                             "Drives a three-channel DC source in a window; with RECORDING, shows the history\n"
+                             "of that recording without any instrument.\n"
+                             "options:\n";
+
+std::string helpText(const cli::CommandLine& commandLine)
 {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--simulate")
-            options.simulate = true;
-        else if (arg == "--record" && i + 1 < argc && *argv[i + 1] != '\0') // an empty name is no file
-            options.recordFile = argv[++i];
-        else if (arg == "--help" || arg == "-h")
-            options.help = true;
-        else if (arg == "--version")
-            options.version = true;
-        else if (argc == 2 && !arg.starts_with("-"))
-            options.recording = argv[i];
-        else
-            return std::nullopt;
-    }
-    return options;
+    return kHelpTop + commandLine.optionHelp()
+           + cli::exitStatusHelp({
+               {cli::kExitDone, "ended by File > Exit, the close box, SIGTERM, SIGINT or SIGHUP"},
+               {cli::kExitFailed, "no display or no resource manager can be opened, or the RECORDING cannot be shown"},
+               {cli::kExitUsage, "the command line is malformed"},
+               {cli::kExitFile, "the --record FILE exists already or is a folder"},
+           });
 }
 
 bool environmentNamesADisplay()
@@ -68,19 +52,23 @@ bool environmentNamesADisplay()
 }
 
 // While the toolkit connects to the display, its complaints are held back:
-// a display that cannot be opened ends in one line of ours, not in the
-// toolkit's fatal message and an abort.
+// a display that cannot be opened ends in one line of ours, holding the
+// toolkit's own reasons, not in its fatal message and an abort.
 QStringList g_heldMessages;
 QtMessageHandler g_defaultHandler = nullptr;
+std::string g_commandAsRun; // for the advice in that line
 
 void startupMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
-    if (type == QtFatalMsg) {
-        std::fputs(kNoDisplay, stderr);
-        std::fflush(nullptr);
-        std::_Exit(EXIT_FAILURE);
-    }
     g_heldMessages.append(message);
+    if (type != QtFatalMsg)
+        return;
+    std::vector<std::string> reasons;
+    for (const QString& held : std::as_const(g_heldMessages))
+        reasons.push_back(held.toStdString());
+    std::fputs(app::noDisplayLine(reasons, g_commandAsRun).c_str(), stderr);
+    std::fflush(nullptr);
+    std::_Exit(cli::kExitFailed);
 }
 
 void releaseHeldMessages()
@@ -95,27 +83,48 @@ void releaseHeldMessages()
 
 int main(int argc, char** argv)
 {
-    const std::optional<Options> options = parseOptions(argc, argv);
-    if (!options) {
-        std::fputs(kUsage, stderr);
-        return 2;
+    Options options;
+    const cli::CommandLine commandLine(
+        "vantrel",
+        {
+            {"--simulate", "",
+             "run on simulated instruments (a serial and a GPIB DC source)\ninstead of the VISA resource managers",
+             [&](const std::string&) { options.simulate = true; }},
+            {"--record", "FILE",
+             "record every reading and event to FILE (CSV) from the start;\nan existing FILE is never replaced",
+             [&](const std::string& file) { options.recordFile = file; }},
+        });
+    try {
+        const cli::Arguments arguments = commandLine.parse(argc, argv);
+        if (arguments.help) {
+            std::fputs(helpText(commandLine).c_str(), stdout);
+            return cli::kExitDone;
+        }
+        if (arguments.version) {
+            std::printf("vantrel %s\n", version::kText);
+            return cli::kExitDone;
+        }
+        if (arguments.positionals.size() > 1)
+            throw cli::UsageError("one RECORDING at a time, not also '" + arguments.positionals[1] + "'");
+        if (arguments.positionals.size() == 1 && !arguments.given.empty())
+            throw cli::UsageError("option '" + arguments.given.front() + "' does not go with a RECORDING to show");
+        if (arguments.positionals.size() == 1)
+            options.recording = arguments.positionals.front();
+    } catch (const cli::UsageError& error) {
+        return cli::reportUsage(commandLine.program(), error);
     }
-    if (options->help) {
-        std::fputs(kUsage, stdout);
-        return 0;
+    if (options.recordFile) {
+        if (const std::string why = cli::whyNotANewFile(*options.recordFile); !why.empty()) {
+            std::fprintf(stderr, "vantrel: %s\n", why.c_str());
+            return cli::kExitFile;
+        }
     }
-    if (options->version) {
-        std::printf("vantrel %s\n", version::kText);
-        return 0;
-    }
-    if (options->recordFile && std::filesystem::exists(*options->recordFile)) {
-        std::fprintf(stderr, "vantrel: %s exists already; choose a new file to record to\n",
-                     options->recordFile->c_str());
-        return 2;
-    }
+    g_commandAsRun = app::commandAsRun(argc, argv);
     if (!environmentNamesADisplay()) {
-        std::fputs(kNoDisplay, stderr);
-        return EXIT_FAILURE;
+        std::fputs(
+            app::noDisplayLine({"DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are all unset"}, g_commandAsRun).c_str(),
+            stderr);
+        return cli::kExitFailed;
     }
 
     g_defaultHandler = qInstallMessageHandler(startupMessageHandler);
@@ -126,18 +135,17 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("org.vantrel.Vantrel"));
     application.setFont(forms::windowFont()); // message boxes too
 
-    if (options->recording)
-        return history::showRecordingAlone(QString::fromStdString(*options->recording));
+    if (options.recording)
+        return history::showRecordingAlone(QString::fromStdString(*options.recording));
     forms::MessageBoxDialogs dialogs;
     bool started = false;
-    const panel::ResourceMode mode =
-        options->simulate ? panel::ResourceMode::Simulation : panel::ResourceMode::Hardware;
+    const panel::ResourceMode mode = options.simulate ? panel::ResourceMode::Simulation : panel::ResourceMode::Hardware;
     // The program ends at once: no further window event, no return into a
     // running acquisition. Nothing is saved, so nothing needs unwinding.
     panel::MainForm window(app::programSurroundings(mode, dialogs,
                                                     [&started] {
                                                         std::fflush(nullptr);
-                                                        std::_Exit(started ? EXIT_SUCCESS : EXIT_FAILURE);
+                                                        std::_Exit(started ? cli::kExitDone : cli::kExitFailed);
                                                     }),
                            mode);
     // A signal ends the program as File > Exit does (the session closed, the
@@ -148,7 +156,7 @@ int main(int argc, char** argv)
     window.show();
     started = true;
     // A file made meanwhile is refused as well: the recording never replaces one.
-    if (options->recordFile)
-        window.startRecording(QString::fromStdString(*options->recordFile), record::RecordingFile::Existing::Refuse);
+    if (options.recordFile)
+        window.startRecording(QString::fromStdString(*options.recordFile), record::RecordingFile::Existing::Refuse);
     return application.exec();
 }

@@ -65,15 +65,19 @@ std::string voltageText(double volts)
 
 IOClass::IOClass(Surroundings surroundings) : m_surroundings(std::move(surroundings))
 {
-    auto create = [this](const char* name) -> std::unique_ptr<visa::ResourceManager> {
+    std::string chosenLibraryFailure;
+    auto create = [this, &chosenLibraryFailure](const char* name) -> std::unique_ptr<visa::ResourceManager> {
         try {
             return m_surroundings.resourceManagers ? m_surroundings.resourceManagers(name) : nullptr;
+        } catch (const visa::ChosenLibraryError& error) {
+            chosenLibraryFailure = error.what(); // the library the user named: no falling back
+            return nullptr;
         } catch (const std::exception&) {
             return nullptr; // a missing manager only means: try the next one
         }
     };
     m_visa = create("VISA.GlobalRM");
-    if (!m_visa)
+    if (!m_visa && chosenLibraryFailure.empty())
         m_visa = create("AgilentRM.SRMCls");
     if (m_visa) {
         m_bAcMessage = true;
@@ -84,8 +88,10 @@ IOClass::IOClass(Surroundings surroundings) : m_surroundings(std::move(surroundi
         if (m_surroundings.dialogs)
             m_surroundings.dialogs->showMessage(
                 "Error Occurred",
-                "The Global Resource Manager (GRM) or Agilent Vendor Specific Resource Manager (SRM) could not be "
-                "loaded. Please check VISA COM setup.",
+                !chosenLibraryFailure.empty()
+                    ? chosenLibraryFailure
+                    : "The Global Resource Manager (GRM) or Agilent Vendor Specific Resource Manager (SRM) could not "
+                      "be loaded. Please check VISA COM setup.",
                 MessageIcon::Exclamation);
         bErrorFlag = false;
     }

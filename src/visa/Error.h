@@ -15,4 +15,12 @@ public:
     std::string description() const { return what(); }
 };
 
+// The library a user named in an environment variable (VANTREL_VISA_LIBRARY)
+// cannot be used. Unlike a missing system library, this is not a reason to
+// fall back to the next resource manager: the user asked for that library.
+class ChosenLibraryError : public Error {
+public:
+    using Error::Error;
+};
+
 } // namespace visa

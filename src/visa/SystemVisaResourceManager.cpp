@@ -5,6 +5,7 @@
 #include "visa/SharedLibrary.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 namespace visa {
@@ -258,6 +259,13 @@ std::unique_ptr<ResourceManager> createSystemVisaResourceManager()
     auto library = SharedLibrary::openFirst(
         libraryCandidates(kVisaLibraryVariable, {"libvisa.so.0", "libvisa.so", "libiovisa.so", "librsvisa.so"}),
         kRequiredFunctions, tried);
+    const char* chosen = std::getenv(kVisaLibraryVariable);
+    if (!library && chosen && *chosen) {
+        const std::string why = tried.front().substr(std::string(chosen).size() + 2); // after "PATH: "
+        throw ChosenLibraryError(std::string(kVisaLibraryVariable) + " names " + chosen + ", which cannot be used ("
+                                 + why + "); correct it, or unset it to use the usual VISA library or the built-in "
+                                         "resource manager");
+    }
     if (!library)
         throw Error("No VISA library is installed:" + joinLines(tried));
     auto api = std::make_shared<const VisaApi>(std::move(library));

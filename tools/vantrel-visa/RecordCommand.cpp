@@ -1,15 +1,14 @@
 #include "RecordCommand.h"
 
-#include "VisaShell.h"
 #include "instrument/NumberText.h"
 #include "scope/SpeedList.h"
 #include "visa/HeldSerialLocks.h"
-#include "visa/ResourceName.h"
 
 #include <QMetaObject>
 #include <QPointer>
 
-#include <climits>
+#include <algorithm>
+#include <filesystem>
 
 namespace tools {
 
@@ -25,6 +24,9 @@ constexpr std::chrono::milliseconds kCloseBudget{2000};
 // often it looks (only while ending).
 constexpr std::chrono::milliseconds kAnswerWait{3000};
 constexpr std::chrono::milliseconds kAnswerPoll{10};
+// A timer counts in int milliseconds (24.8 days at most): a longer run
+// awaits its end in steps of a day.
+constexpr std::chrono::milliseconds kLongestWait = std::chrono::hours(24);
 
 // Events that tell of a failure or of the connection's state: printed even
 // when standard error is no terminal.
@@ -37,40 +39,6 @@ bool worthPrinting(const std::string& event)
 }
 
 } // namespace
-
-RecordOptions parseRecordOptions(const std::vector<std::string>& arguments)
-{
-    RecordOptions options;
-    std::vector<std::string> positional;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& word = arguments[i];
-        if (!word.starts_with("--")) {
-            positional.push_back(word);
-            continue;
-        }
-        if (word != "--speed" && word != "--duration")
-            throw UsageError("record: unknown option " + word);
-        if (i + 1 == arguments.size())
-            throw UsageError("record: " + word + " needs a value");
-        const std::string& value = arguments[++i];
-        if (word == "--speed") {
-            const std::optional<int> speed = scope::speedIndex(value);
-            if (!speed)
-                throw UsageError("record: --speed is one of Special, Fast, Mid, Slow, not \"" + value + "\"");
-            options.speed = *speed;
-        } else {
-            const long seconds = visa::parseNumber(value);
-            if (seconds <= 0 || seconds > INT_MAX / 1000)
-                throw UsageError("record: --duration needs a positive whole number of seconds, not \"" + value + "\"");
-            options.duration = std::chrono::seconds(seconds);
-        }
-    }
-    if (positional.size() != 2 || positional[0].empty() || positional[1].empty())
-        throw UsageError("record needs a RESOURCE and a FILE");
-    options.resource = positional[0];
-    options.file = positional[1];
-    return options;
-}
 
 RecordCommand::RecordCommand(RecordOptions options, visa::ResourceManagerFactory managers,
                              std::shared_ptr<visa::IoThread> io, std::int32_t baud, std::ostream& err,
@@ -144,6 +112,9 @@ int RecordCommand::run()
     m_instrument.SetVISAResouce(m_options.resource);
     if (!m_instrument.VISAOpen()) {
         finish(kFirstOpenFailed); // the instrument link has printed why
+        // Nothing was recorded: the same command again must not find the file.
+        std::error_code ignored;
+        std::filesystem::remove(m_options.file, ignored);
         return *m_status;
     }
     m_state = unattended::readInstrumentState(m_instrument);
@@ -153,12 +124,22 @@ int RecordCommand::run()
     m_measuring = true;
     m_acquisition.start();
     if (m_options.duration)
-        QTimer::singleShot(*m_options.duration, this, [this] { finishWhenIdle(kRecorded); });
+        endAt(std::chrono::steady_clock::now() + *m_options.duration);
     if (m_statusIsTerminal)
         m_statusTimer.start();
     if (!m_status)
         m_loop.exec();
     return *m_status;
+}
+
+void RecordCommand::endAt(std::chrono::steady_clock::time_point end)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left <= std::chrono::milliseconds::zero()) {
+        finishWhenIdle(kRecorded);
+        return;
+    }
+    QTimer::singleShot(std::min(left, kLongestWait), Qt::PreciseTimer, this, [this, end] { endAt(end); });
 }
 
 void RecordCommand::finishWhenIdle(int status)

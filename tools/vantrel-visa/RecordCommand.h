@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/ExitStatus.h"
 #include "instrument/IOClass.h"
 #include "record/Recorder.h"
 #include "scope/AcquisitionLoop.h"
@@ -23,7 +24,8 @@
 
 namespace tools {
 
-// What "record RESOURCE FILE [--speed NAME] [--duration SECONDS]" asks for.
+// What "record RESOURCE FILE [--speed NAME] [--duration SECONDS]" asks for
+// (read by VisaCommandLine).
 struct RecordOptions {
     std::string resource;
     std::string file;
@@ -31,11 +33,8 @@ struct RecordOptions {
     std::optional<std::chrono::seconds> duration;
 };
 
-// Throws UsageError on a malformed command line.
-RecordOptions parseRecordOptions(const std::vector<std::string>& arguments);
-
-// The exit statuses of vantrel-visa record.
-enum RecordExit { kRecorded = 0, kFirstOpenFailed = 1, kFileNotWritable = 3 };
+// The exit statuses of vantrel-visa record, from the programs' one table.
+enum RecordExit { kRecorded = cli::kExitDone, kFirstOpenFailed = cli::kExitFailed, kFileNotWritable = cli::kExitFile };
 
 // A recording without a window: opens the resource as the window's Open
 // does, reads the instrument's state, and records every reading and event
@@ -68,6 +67,7 @@ private:
     void printStatus();
     void printFailure(const std::string& text);
     void awaitAnswerOut();
+    void endAt(std::chrono::steady_clock::time_point end);
     void finish(int status);
     // Ends the run once no call is waited for: an ending that comes during
     // an open or a reading's wait (a signal, the duration, a file failure)
@@ -79,6 +79,10 @@ private:
     std::ostream& m_err;
     bool m_statusIsTerminal;
     std::int32_t m_baud;
+    // Before the instrument link, which may print a failure while it is made
+    // (a VISA library the user named that cannot be loaded).
+    std::string m_lastMessage;
+    bool m_statusShown = false;
 
     record::Recorder m_recorder;
     unattended::TrafficGate m_gate{m_recorder};
@@ -95,11 +99,9 @@ private:
     QEventLoop m_loop;
     QTimer m_statusTimer;
     std::optional<int> m_status;
-    std::string m_lastMessage;
     long m_rows = 0;
     long m_rowsAtLastStatus = 0;
     std::string m_lastReading;
-    bool m_statusShown = false;
 };
 
 } // namespace tools

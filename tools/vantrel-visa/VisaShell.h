@@ -12,12 +12,6 @@
 
 namespace tools {
 
-// A command line that vantrel-visa cannot make sense of.
-class UsageError : public visa::Error {
-public:
-    using visa::Error::Error;
-};
-
 // What the command line asked for, options already taken apart.
 struct ShellOptions {
     bool simulate = false;
@@ -25,12 +19,6 @@ struct ShellOptions {
     std::int32_t timeoutMs = 2000;
     std::vector<std::string> command; // the command word and its arguments
 };
-
-// Parses "[--simulate] [--baud N] [--timeout MS] COMMAND ..."; throws
-// UsageError on a malformed command line.
-ShellOptions parseShellOptions(const std::vector<std::string>& arguments);
-
-extern const char* const kUsage;
 
 // Runs one command of vantrel-visa. Managers are created only by the commands
 // that need one, through `createManager`.
@@ -43,7 +31,8 @@ public:
     {
     }
 
-    // Throws visa::Error on any failure.
+    // Runs the command, whose arguments the command line has checked;
+    // throws visa::Error on any failure.
     void run();
 
 private:

@@ -1,9 +1,12 @@
 // vantrel-visa: a small VISA shell for people checking the connection to
 // their instrument, with the same resource managers as the program.
 #include "RecordCommand.h"
+#include "VisaCommandLine.h"
 #include "VisaShell.h"
 
 #include "app/TerminationSignals.h"
+#include "cli/CommandLine.h"
+#include "cli/ExitStatus.h"
 
 #include "sim/SimulatedResourceManager.h"
 #include "version/Version.h"
@@ -27,6 +30,8 @@ std::unique_ptr<visa::ResourceManager> createProgramManager()
     for (const char* name : {"VISA.GlobalRM", "AgilentRM.SRMCls"}) {
         try {
             return visa::createResourceManager(name);
+        } catch (const visa::ChosenLibraryError&) {
+            throw; // the library the user named, not a reason to take the next manager
         } catch (const visa::Error& error) {
             reasons += std::string("\n") + name + ": " + error.what();
         }
@@ -37,10 +42,12 @@ std::unique_ptr<visa::ResourceManager> createProgramManager()
 // "record": the window's recording without a window. Its managers and
 // sessions run on an I/O thread as the window's do, so the measuring loop
 // keeps its own thread free.
-int recordWithoutWindow(const tools::ShellOptions& shell)
+int recordWithoutWindow(const tools::ShellOptions& shell, const tools::RecordOptions& options)
 {
-    const tools::RecordOptions options =
-        tools::parseRecordOptions(std::vector<std::string>(shell.command.begin() + 1, shell.command.end()));
+    if (const std::string why = cli::whyNotANewFile(options.file); !why.empty()) {
+        std::cerr << "vantrel-visa: " << why << '\n';
+        return tools::kFileNotWritable;
+    }
     // Caught from here on (unless ignored at start, as under nohup): the run
     // ends as asked, with its last rows written and the port's lock removed.
     app::TerminationSignals termination;
@@ -62,31 +69,33 @@ int main(int argc, char* argv[])
     // The serial and socket transports need an application object for their
     // (blocking) waits.
     QCoreApplication application(argc, argv);
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (!arguments.empty() && (arguments.front() == "--help" || arguments.front() == "-h")) {
-        std::cout << tools::kUsage;
-        return 0;
-    }
-    if (!arguments.empty() && arguments.front() == "--version") {
-        std::cout << "vantrel-visa " << version::kText << '\n';
-        return 0;
-    }
+    tools::VisaRequest request;
     try {
-        tools::ShellOptions options = tools::parseShellOptions(arguments);
-        if (options.command.front() == "record")
-            return recordWithoutWindow(options);
+        request = tools::parseVisaCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const cli::UsageError& error) {
+        return cli::reportUsage("vantrel-visa", error);
+    }
+    if (request.help) {
+        std::cout << tools::visaHelp();
+        return cli::kExitDone;
+    }
+    if (request.version) {
+        std::cout << "vantrel-visa " << version::kText << '\n';
+        return cli::kExitDone;
+    }
+    if (request.shell.command.front() == "record")
+        return recordWithoutWindow(request.shell, request.record);
+    try {
+        tools::ShellOptions options = std::move(request.shell);
         const bool simulate = options.simulate;
         tools::VisaShell shell(
             std::move(options),
             [simulate] { return simulate ? sim::createSimulatedResourceManager() : createProgramManager(); },
             std::cout);
         shell.run();
-        return 0;
-    } catch (const tools::UsageError& error) {
-        std::cerr << "vantrel-visa: " << error.what() << '\n' << tools::kUsage;
-        return 2;
+        return cli::kExitDone;
     } catch (const visa::Error& error) {
         std::cerr << "vantrel-visa: " << error.what() << '\n';
-        return 1;
+        return cli::kExitFailed;
     }
 }
