@@ -59,8 +59,10 @@ TEST(SystemVisa, MissingOrIncompleteLibraryIsTurnedDown)
 {
     {
         ScopedLibrary visa(visa::kVisaLibraryVariable, "/nonexistent/libvisa.so.0");
+        // Named by the user: no fall-back to the built-in manager (a ChosenLibraryError).
+        EXPECT_THROW(visa::createResourceManager("VISA.GlobalRM"), visa::ChosenLibraryError);
         EXPECT_THAT(errorOf([] { visa::createResourceManager("VISA.GlobalRM"); }),
-                    HasSubstr("No VISA library is installed:\n  /nonexistent/libvisa.so.0:"));
+                    HasSubstr("VANTREL_VISA_LIBRARY names /nonexistent/libvisa.so.0, which cannot be used ("));
     }
     ScopedLibrary visa(visa::kVisaLibraryVariable, FAKE_VISA_INCOMPLETE_LIBRARY);
     EXPECT_THAT(errorOf([] { visa::createResourceManager("VISA.GlobalRM"); }), HasSubstr("lacks viStatusDesc"));
