@@ -12,6 +12,7 @@ packages=(
   xvfb xauth fontconfig fonts-dejavu-core
   openbox xdotool wmctrl bc
   desktop-file-utils appstream
+  python3-pandas
 )
 
 missing=()

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <optional>
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
@@ -157,46 +156,30 @@ std::string readBytes(int fd, std::uint64_t offset, std::size_t count)
     return bytes;
 }
 
-record::ReadResult readFileRows(int fd, std::uint64_t begin, std::uint64_t end, record::RowConsumer& consumer,
-                                const MemoryCheck& mayTake, CommentLines* comments)
+record::ReadResult readFileRows(int fd, std::uint64_t begin, std::uint64_t end, record::RowReader& reader,
+                                record::RowConsumer& consumer, const MemoryCheck& mayTake, CommentLines* comments)
 {
     record::ReadResult total;
     Shifted shifted(consumer, comments);
     shifted.base = shifted.lastRowEnd = begin;
-    // One block after what the last block left unfinished (a row cut by the block's end).
+    // One block after what the last block left unfinished: a row cut by the
+    // block's end, which the reader leaves no longer than record::kLongestLine.
     std::vector<char> buffer;
     std::size_t kept = 0;
-    std::optional<std::uint64_t> longLineBegin; // inside a line longer than kLongestLine
     try {
-        grow(buffer, kBlock, mayTake);
+        grow(buffer, kBlock + record::kLongestLine, mayTake);
         for (std::uint64_t readTo = begin; readTo < end;) {
             shifted.text = {};
             shifted.lastBegin = 0;
-            if (buffer.size() - kept < kBlock / 2)
-                grow(buffer, kept + kBlock, mayTake); // a row longer than half a block
             const std::size_t want =
                 static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size() - kept, end - readTo));
             const std::size_t got = readFully(fd, buffer.data() + kept, want, readTo);
             if (got == 0)
                 break; // the file got shorter
             readTo += got;
-            std::size_t filled = kept + got;
-            if (longLineBegin) {
-                // Passed over up to its line end.
-                const auto* lineEnd = static_cast<const char*>(std::memchr(buffer.data(), '\n', filled));
-                const std::size_t skipped = lineEnd ? std::size_t(lineEnd - buffer.data()) + 1 : filled;
-                shifted.base += skipped;
-                filled -= skipped;
-                std::memmove(buffer.data(), buffer.data() + skipped, filled);
-                if (!lineEnd) {
-                    kept = 0;
-                    continue;
-                }
-                longLineBegin.reset();
-                ++total.lineEnds;
-            }
+            const std::size_t filled = kept + got;
             shifted.text = std::string_view(buffer.data(), filled);
-            const record::ReadResult part = record::readRows(shifted.text, 0, filled, shifted);
+            const record::ReadResult part = reader.read(shifted.text, 0, filled, shifted);
             if (part.unreadable && total.unreadable == 0)
                 total.firstUnreadable = total.lineEnds + part.firstUnreadable;
             total.unreadable += part.unreadable;
@@ -207,13 +190,6 @@ record::ReadResult readFileRows(int fd, std::uint64_t begin, std::uint64_t end, 
             if (part.stopped) {
                 total.stopped = true;
                 break;
-            }
-            if (kept > kLongestLine) {
-                if (total.unreadable++ == 0)
-                    total.firstUnreadable = total.lineEnds + 1;
-                longLineBegin = shifted.base;
-                shifted.base += kept;
-                kept = 0;
             }
         }
     } catch (const std::exception& failure) {
@@ -227,8 +203,7 @@ record::ReadResult readFileRows(int fd, std::uint64_t begin, std::uint64_t end, 
                                                                           : std::string(failure.what()),
                           line);
     }
-    // A long line still without its end is read again once it has one.
-    total.end = static_cast<std::size_t>(longLineBegin.value_or(shifted.base));
+    total.end = static_cast<std::size_t>(shifted.base);
     return total;
 }
 

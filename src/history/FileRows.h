@@ -54,19 +54,17 @@ public:
     std::uint64_t line;
 };
 
-// The longest line a recording may have: a longer one is an unreadable row.
-inline constexpr std::size_t kLongestLine = 1 << 20;
-
 // Comment lines found between rows, each with its offset in the file.
 using CommentLines = std::vector<std::pair<std::uint64_t, std::string>>;
 
-// readRows over the file's bytes [begin, end), read in large blocks; the
+// The reader over the file's bytes [begin, end), read in large blocks; the
 // consumer is told absolute file offsets. Only rows that begin before `end`
-// and whose line end lies before it are taken. The blocks are memory the
-// check is asked for; a line longer than kLongestLine is skipped as one
-// unreadable row. Comment lines between rows go to `comments` when given.
+// and whose line end lies before it are taken. The reader goes on where its
+// last read ended (`begin` is that read's `end`). The blocks are memory the
+// check is asked for. Comment lines between rows go to `comments` when given.
 // Any failure (a read, memory, the consumer) throws RowsFailure.
-record::ReadResult readFileRows(int fd, std::uint64_t begin, std::uint64_t end, record::RowConsumer& consumer,
-                                const MemoryCheck& mayTake = {}, CommentLines* comments = nullptr);
+record::ReadResult readFileRows(int fd, std::uint64_t begin, std::uint64_t end, record::RowReader& reader,
+                                record::RowConsumer& consumer, const MemoryCheck& mayTake = {},
+                                CommentLines* comments = nullptr);
 
 } // namespace history

@@ -142,6 +142,7 @@ struct Part {
     History history;
     std::vector<RowMark> marks;
     CommentLines comments;
+    record::RowReader reader;
     record::ReadResult read;
     bool memoryFull = false;
     std::optional<Failure> failure; // line counted from the part's first line
@@ -153,7 +154,7 @@ void readPart(Part& part, int fd, std::uint64_t begin, std::uint64_t end, const 
 {
     HistoryBuilder builder(part.history, part.marks, mayTake, cancel, progress);
     try {
-        part.read = readFileRows(fd, begin, end, builder, mayTake, &part.comments);
+        part.read = readFileRows(fd, begin, end, part.reader, builder, mayTake, &part.comments);
     } catch (const RowsFailure& failure) {
         part.failure = Failure{failure.what(), failure.line};
         part.read.stopped = true;
@@ -162,11 +163,6 @@ void readPart(Part& part, int fd, std::uint64_t begin, std::uint64_t end, const 
         part.read.stopped = true;
     }
     part.memoryFull = builder.memoryFull;
-}
-
-std::size_t countLineEnds(std::string_view text)
-{
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 std::string failureNotice(const std::string& path, const Failure& failure, const std::string& after)
@@ -233,6 +229,9 @@ struct RecordingSource::Reader {
     std::optional<std::string> stopNotice;
 
     // The reader's own.
+    record::HeaderSearch headerSearch;
+    std::uint64_t headerSearched = 0; // bytes the header search has taken
+    record::RowReader rowReader;      // goes on where the load ended
     std::uint64_t lineEndsBeforeRows = 0;
     std::uint64_t followFrom = 0;
     std::uint64_t lineEndsRead = 0;
@@ -265,13 +264,13 @@ struct RecordingSource::Reader {
     void run()
     {
         std::uint64_t size = 0;
-        std::string start;
+        record::HeaderCheck header;
         try {
             file = std::make_shared<FileDescriptor>(openRecordingFile(path));
             identity = record::identityOf(file->get());
             try {
                 size = fileSize(file->get());
-                start = readBytes(file->get(), 0, kHeaderSearchBytes);
+                header = searchHeader();
             } catch (const std::system_error& failure) {
                 throw std::runtime_error("Cannot read " + path + ": " + failure.code().message() + ".");
             }
@@ -281,7 +280,6 @@ struct RecordingSource::Reader {
                 phase = Phase::Ended;
             });
         }
-        const record::HeaderCheck header = record::checkHeader(start);
         if (header.outcome == record::HeaderCheck::Outcome::NotHeader)
             return hand([&] {
                 refusal = path
@@ -292,7 +290,7 @@ struct RecordingSource::Reader {
             });
         try {
             if (header.outcome == record::HeaderCheck::Outcome::Found) {
-                foundHeader(header.rowsBegin, start, Phase::Loading);
+                foundHeader(header, Phase::Loading);
                 load(size);
             } else {
                 hand([&] { phase = Phase::Following; }); // nothing but comments yet: the header may come
@@ -306,12 +304,25 @@ struct RecordingSource::Reader {
         }
     }
 
-    void foundHeader(std::uint64_t begin, std::string_view start, Phase next)
+    // Goes on looking for the header where the last look ended, up to the
+    // file's end (any number of comment lines may come first).
+    record::HeaderCheck searchHeader()
     {
-        lineEndsBeforeRows = lineEndsRead = countLineEnds(start.substr(0, begin));
-        followFrom = begin;
+        for (;;) {
+            const std::string bytes = readBytes(file->get(), headerSearched, kHeaderSearchBytes);
+            headerSearched += bytes.size();
+            const record::HeaderCheck header = headerSearch.take(bytes);
+            if (header.outcome != record::HeaderCheck::Outcome::Pending || bytes.size() < kHeaderSearchBytes)
+                return header;
+        }
+    }
+
+    void foundHeader(const record::HeaderCheck& header, Phase next)
+    {
+        lineEndsBeforeRows = lineEndsRead = header.lineEndsBefore;
+        followFrom = header.rowsBegin;
         hand([&] {
-            rowsBegin = begin;
+            rowsBegin = header.rowsBegin;
             phase = next;
         });
     }
@@ -382,6 +393,7 @@ struct RecordingSource::Reader {
             whole->failure = Failure{"out of memory", 0};
         }
         followFrom = whole->read.end;
+        rowReader = std::move(whole->reader);
         lineEndsRead = lineEndsBeforeRows + whole->read.lineEnds;
         const bool goesOn = !whole->failure && !whole->memoryFull;
         hand([&] {
@@ -407,6 +419,7 @@ struct RecordingSource::Reader {
         whole.read.lineEnds += later.read.lineEnds;
         whole.read.end = later.read.end;
         whole.read.stopped = later.read.stopped;
+        whole.reader = std::move(later.reader);
     }
 
     // A few thousand reading rows spread evenly over the file, read through
@@ -507,13 +520,12 @@ struct RecordingSource::Reader {
                 throw std::runtime_error(failure.code().message());
             }
             if (!headerFound()) {
-                std::string start;
+                record::HeaderCheck header;
                 try {
-                    start = readBytes(fd, 0, kHeaderSearchBytes);
+                    header = searchHeader();
                 } catch (const std::system_error& failure) {
                     throw std::runtime_error(failure.code().message());
                 }
-                const record::HeaderCheck header = record::checkHeader(start);
                 if (header.outcome == record::HeaderCheck::Outcome::Pending)
                     continue;
                 if (header.outcome == record::HeaderCheck::Outcome::NotHeader)
@@ -522,7 +534,7 @@ struct RecordingSource::Reader {
                                      + "\".";
                         phase = Phase::Ended;
                     });
-                foundHeader(header.rowsBegin, start, Phase::Following);
+                foundHeader(header, Phase::Following);
             }
             if (size < followFrom)
                 return hand([&] {
@@ -537,8 +549,8 @@ struct RecordingSource::Reader {
             PieceBuilder builder(piece, mayTake);
             record::ReadResult read;
             try {
-                read = readFileRows(fd, followFrom, std::min<std::uint64_t>(size, followFrom + kFollowBlock), builder,
-                                    mayTake, &piece.comments);
+                read = readFileRows(fd, followFrom, std::min<std::uint64_t>(size, followFrom + kFollowBlock), rowReader,
+                                    builder, mayTake, &piece.comments);
             } catch (const RowsFailure& failure) {
                 return hand([&] {
                     stopNotice = failureNotice(path, {failure.what(), lineEndsRead + failure.line},
@@ -795,7 +807,8 @@ ExportJob RecordingSource::exportJob(std::int64_t from, std::int64_t to) const
         };
         return writeExport(path, readFrom, &cancel, [&](ExportFile& out) {
             try {
-                readFileRows(file->get(), scanFrom, end, span);
+                record::RowReader reader;
+                readFileRows(file->get(), scanFrom, end, reader, span);
             } catch (const RowsFailure& failure) {
                 throw cannotRead(failure.what());
             }

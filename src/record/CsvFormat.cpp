@@ -16,7 +16,9 @@ std::string twoDigits(int value)
 // "YYYY-MM-DDTHH:MM:SS" of broken-down time, without the locale's help.
 std::string dateTimeText(const std::tm& parts)
 {
-    return std::to_string(parts.tm_year + 1900) + "-" + twoDigits(parts.tm_mon + 1) + "-" + twoDigits(parts.tm_mday)
+    std::string year = std::to_string(parts.tm_year + 1900);
+    year.insert(0, year.size() < 4 ? 4 - year.size() : 0, '0');
+    return year + "-" + twoDigits(parts.tm_mon + 1) + "-" + twoDigits(parts.tm_mday)
            + "T" + twoDigits(parts.tm_hour) + ":" + twoDigits(parts.tm_min) + ":" + twoDigits(parts.tm_sec);
 }
 
@@ -24,7 +26,9 @@ std::string dateTimeText(const std::tm& parts)
 
 std::string csvField(std::string_view text)
 {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos)
+    // "#" too: tools that take "#" for the start of a comment (pandas with
+    // comment="#") keep it as text inside quotes.
+    if (text.find_first_of(",\"\r\n#") == std::string_view::npos)
         return std::string(text);
     std::string quoted = "\"";
     for (const char c : text) {
@@ -44,11 +48,12 @@ std::string elapsedText(std::chrono::milliseconds elapsed)
 
 std::string utcText(WallClock time)
 {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
-    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    const auto ms = std::chrono::floor<std::chrono::milliseconds>(time.time_since_epoch()).count();
+    const long long fraction = (ms % 1000 + 1000) % 1000; // before 1970 too
+    const std::time_t seconds = static_cast<std::time_t>((ms - fraction) / 1000);
     std::tm parts{};
     gmtime_r(&seconds, &parts);
-    return dateTimeText(parts) + "." + std::to_string(1000 + ms % 1000).substr(1) + "Z";
+    return dateTimeText(parts) + "." + std::to_string(1000 + fraction).substr(1) + "Z";
 }
 
 std::string localTextWithOffset(WallClock time)

@@ -15,7 +15,9 @@ inline constexpr std::string_view kHeaderLine = "elapsed_s,time,ch1_mA,ch2_mA,ch
 
 using WallClock = std::chrono::system_clock::time_point;
 
-// One field, quoted when it holds a comma, a double quote or a line end.
+// One field, quoted when it holds a comma, a double quote, a "#" or a line
+// end. The recorder escapes line ends (\x0A) before a text becomes a field,
+// so a row is always one line.
 std::string csvField(std::string_view text);
 
 // Seconds with millisecond resolution: "12.345".

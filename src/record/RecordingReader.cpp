@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace record {
 
@@ -10,6 +11,8 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::size_t kShownLineLength = 60;
 constexpr int kFields = 6;
+constexpr int kFirstYear = 1900;
+constexpr int kLastYear = 2200;
 
 bool isDigit(char c)
 {
@@ -90,7 +93,8 @@ std::optional<WallClock> parseUtc(std::string_view text, ParseScratch& scratch)
     bool ok = true;
     if (!std::equal(scratch.lastDate.begin(), scratch.lastDate.end(), text.begin())) {
         const int year = digits(text, 0, 4, ok), month = digits(text, 5, 2, ok), day = digits(text, 8, 2, ok);
-        if (!ok || month < 1 || month > 12 || day < 1 || day > 31)
+        // Years a wall clock can show, well inside what WallClock holds (1678 to 2262).
+        if (!ok || year < kFirstYear || year > kLastYear || month < 1 || month > 12 || day < 1 || day > 31)
             return std::nullopt;
         std::copy_n(text.begin(), scratch.lastDate.size(), scratch.lastDate.begin());
         scratch.lastDays = daysFromCivil(year, month, day);
@@ -176,49 +180,64 @@ std::string shownLine(std::string_view line)
     return shown;
 }
 
-// The end of the record that begins at `start`: its line end, or a later one
-// when a quoted field holds line ends. npos when the text ends first.
-std::size_t recordEnd(std::string_view text, std::size_t start, std::uint64_t& lineEnds)
+} // namespace
+
+HeaderCheck HeaderSearch::take(std::string_view bytes)
 {
-    bool inQuotes = false;
-    for (std::size_t from = start;;) {
-        const void* found = std::memchr(text.data() + from, '\n', text.size() - from);
-        if (!found)
-            return std::string_view::npos;
-        const std::size_t lineEnd = static_cast<const char*>(found) - text.data();
-        ++lineEnds;
-        const std::string_view part = text.substr(from, lineEnd - from);
-        if (std::memchr(part.data(), '"', part.size()))
-            inQuotes ^= (std::count(part.begin(), part.end(), '"') % 2) != 0;
-        if (!inQuotes)
-            return lineEnd;
-        from = lineEnd + 1;
+    if (m_answer)
+        return *m_answer;
+    // The line at hand: the start kept from the last piece, if any, and these bytes.
+    const auto lineOf = [this](std::string_view part) {
+        return m_line.empty() ? part : std::string_view(m_line.append(part));
+    };
+    for (std::size_t pos = 0; pos < bytes.size();) {
+        const void* found = std::memchr(bytes.data() + pos, '\n', bytes.size() - pos);
+        if (!found) {
+            if (!m_inComment) {
+                if ((m_answer = judge(lineOf(bytes.substr(pos)), false, 0)))
+                    return *m_answer;
+                if (!m_inComment && m_line.empty())
+                    m_line = bytes.substr(pos); // the start of what may become the header
+            }
+            break;
+        }
+        const std::size_t lineEnd = static_cast<const char*>(found) - bytes.data();
+        if (!m_inComment && (m_answer = judge(lineOf(bytes.substr(pos, lineEnd - pos)), true, m_taken + lineEnd + 1)))
+            return *m_answer;
+        ++m_lineEnds;
+        m_inComment = false;
+        m_line.clear();
+        pos = lineEnd + 1;
     }
+    m_taken += bytes.size();
+    return {};
 }
 
-} // namespace
+std::optional<HeaderCheck> HeaderSearch::judge(std::string_view line, bool whole, std::uint64_t lineEnd)
+{
+    const std::string_view header = kHeaderLine.substr(0, kHeaderLine.size() - 1);
+    if (m_lineEnds == 0) {
+        if (!whole && kByteOrderMark.starts_with(line))
+            return std::nullopt; // the byte order mark, not yet whole
+        if (line.starts_with(kByteOrderMark))
+            line.remove_prefix(kByteOrderMark.size());
+    }
+    line = withoutCarriageReturn(line);
+    if (whole && line == header)
+        return HeaderCheck{HeaderCheck::Outcome::Found, lineEnd, m_lineEnds + 1, {}};
+    if (isComment(line)) {
+        m_inComment = !whole; // the rest of it is passed over as it comes
+        return std::nullopt;
+    }
+    // A line still being written is waited for while it can become the header.
+    if (!whole && header.starts_with(line))
+        return std::nullopt;
+    return HeaderCheck{HeaderCheck::Outcome::NotHeader, 0, 0, shownLine(line)};
+}
 
 HeaderCheck checkHeader(std::string_view text)
 {
-    const std::string_view header = kHeaderLine.substr(0, kHeaderLine.size() - 1);
-    std::size_t pos = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
-    while (pos < text.size()) {
-        const std::size_t lineEnd = text.find('\n', pos);
-        const std::string_view line =
-            withoutCarriageReturn(text.substr(pos, lineEnd == std::string_view::npos ? lineEnd : lineEnd - pos));
-        if (lineEnd == std::string_view::npos) {
-            // A line still being written: wait for it while it can become the header.
-            if (isComment(line) || header.starts_with(line))
-                return {HeaderCheck::Outcome::Pending, 0, {}};
-            return {HeaderCheck::Outcome::NotHeader, 0, shownLine(line)};
-        }
-        if (line == header)
-            return {HeaderCheck::Outcome::Found, lineEnd + 1, {}};
-        if (!isComment(line))
-            return {HeaderCheck::Outcome::NotHeader, 0, shownLine(line)};
-        pos = lineEnd + 1;
-    }
-    return {HeaderCheck::Outcome::Pending, 0, {}};
+    return HeaderSearch().take(text);
 }
 
 bool parseRow(std::string_view line, RowView& row, ParseScratch& scratch)
@@ -239,42 +258,82 @@ bool parseRow(std::string_view line, RowView& row, ParseScratch& scratch)
     return row.isReading() ? present == 3 : present == 0;
 }
 
-std::size_t nextLineStart(std::string_view text, std::size_t offset)
+RowReader::Timing RowReader::timing(const Moment& before, const Moment& now)
 {
-    if (offset == 0 || offset > text.size() || text[offset - 1] == '\n')
-        return std::min(offset, text.size());
-    const std::size_t lineEnd = text.find('\n', offset);
-    return lineEnd == std::string_view::npos ? text.size() : lineEnd + 1;
+    if (now.elapsed < before.elapsed)
+        return Timing::Backwards;
+    const std::int64_t step = now.elapsed - before.elapsed;
+    const std::int64_t slack = kClockSlack.count();
+    return step > slack && step - (now.wall - before.wall) > slack ? Timing::Ahead : Timing::InTime;
 }
 
-ReadResult readRows(std::string_view text, std::size_t begin, std::size_t end, RowConsumer& consumer)
+bool RowReader::inTime(const Moment& now)
+{
+    Timing judged = m_last ? timing(*m_last, now) : Timing::InTime;
+    // Two rows in a row ahead of the last one taken, and in time with each
+    // other: the wall clock was set back (the elapsed time never is).
+    if (judged == Timing::Ahead && m_ahead && timing(*m_ahead, now) == Timing::InTime)
+        judged = Timing::InTime;
+    if (judged == Timing::Ahead)
+        m_ahead = now;
+    else
+        m_ahead.reset();
+    return judged == Timing::InTime;
+}
+
+ReadResult RowReader::read(std::string_view text, std::size_t begin, std::size_t end, RowConsumer& consumer)
 {
     ReadResult result;
     result.end = begin;
     RowView row;
-    ParseScratch scratch;
     for (std::size_t pos = begin; pos < end && pos < text.size();) {
-        const std::uint64_t lineBefore = result.lineEnds + 1;
-        std::uint64_t lineEnds = result.lineEnds;
-        const std::size_t lineEnd = recordEnd(text, pos, lineEnds);
-        if (lineEnd == std::string_view::npos)
-            break; // cut short, or not written yet
-        const std::string_view line = withoutCarriageReturn(text.substr(pos, lineEnd - pos));
-        if (!line.empty() && !isComment(line)) {
-            const RowConsumer::Verdict verdict =
-                parseRow(line, row, scratch) ? consumer.row(row, pos, lineEnd + 1) : RowConsumer::Verdict::Unreadable;
+        const void* found = std::memchr(text.data() + pos, '\n', text.size() - pos);
+        if (!found) {
+            // A line cut short or still being written waits for its end, unless
+            // it is too long to be a row already: then it is passed over (and
+            // counted, unless it is a comment).
+            if (!m_insideLongLine && text.size() - pos > m_longestLine) {
+                m_insideLongLine = true;
+                if (!isComment(text.substr(pos, 1)) && result.unreadable++ == 0)
+                    result.firstUnreadable = result.lineEnds + 1;
+            }
+            if (m_insideLongLine)
+                result.end = text.size();
+            break;
+        }
+        const std::size_t lineEnd = static_cast<const char*>(found) - text.data();
+        const std::uint64_t line = result.lineEnds + 1;
+        const bool counted = std::exchange(m_insideLongLine, false);
+        const std::string_view raw = text.substr(pos, lineEnd - pos);
+        const std::string_view content = withoutCarriageReturn(raw);
+        if (!counted && !content.empty() && !isComment(content)) {
+            RowConsumer::Verdict verdict = RowConsumer::Verdict::Unreadable;
+            if (raw.size() <= m_longestLine && parseRow(content, row, m_scratch)) {
+                using std::chrono::duration_cast, std::chrono::milliseconds;
+                const Moment now{row.elapsed.count(), duration_cast<milliseconds>(row.time.time_since_epoch()).count()};
+                if (inTime(now)) {
+                    verdict = consumer.row(row, pos, lineEnd + 1);
+                    if (verdict == RowConsumer::Verdict::Taken)
+                        m_last = now;
+                }
+            }
             if (verdict == RowConsumer::Verdict::Stop) {
                 result.stopped = true;
                 break;
             }
             if (verdict == RowConsumer::Verdict::Unreadable && result.unreadable++ == 0)
-                result.firstUnreadable = lineBefore;
+                result.firstUnreadable = line;
         }
         pos = lineEnd + 1;
         result.end = pos;
-        result.lineEnds = lineEnds;
+        result.lineEnds = line;
     }
     return result;
+}
+
+ReadResult readRows(std::string_view text, std::size_t begin, std::size_t end, RowConsumer& consumer)
+{
+    return RowReader().read(text, begin, end, consumer);
 }
 
 } // namespace record

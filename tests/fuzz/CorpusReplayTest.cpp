@@ -24,6 +24,7 @@ const std::map<std::string, std::function<void(std::string_view)>> kChecks = {
     {"readback", fuzz::checkReadback},
     {"voltage_entry", fuzz::checkVoltageEntry},
     {"resource_expression", fuzz::checkResourceExpression},
+    {"recording_reader", fuzz::checkRecordingReader},
 };
 
 const fs::path kInputRoot = FUZZ_INPUT_DIR;

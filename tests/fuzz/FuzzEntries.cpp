@@ -2,6 +2,7 @@
 
 #include "instrument/StringConverter.h"
 #include "panel/VoltageEntry.h"
+#include "record/RecordingReader.h"
 #include "support/FakeInstrument.h"
 #include "visa/Error.h"
 #include "visa/ResourceExpression.h"
@@ -98,6 +99,122 @@ std::string upperCase(std::string_view text)
 bool matches(const std::string& expression, std::string_view name)
 {
     return visa::ResourceExpression(expression).matches(name);
+}
+
+// --- recording reader ---------------------------------------------------------
+
+// A short longest line, so that fuzzed inputs reach the overlong-line paths.
+constexpr std::size_t kFuzzLongestLine = 64;
+
+struct TakenRow {
+    std::int64_t elapsed = 0;
+    std::int64_t wall = 0;
+    std::array<std::string, 3> fields;
+    std::string event;
+    std::size_t begin = 0, end = 0; // in the whole text
+    bool operator==(const TakenRow&) const = default;
+};
+
+std::int64_t msOf(record::WallClock time)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+}
+
+struct Collector : record::RowConsumer {
+    std::vector<TakenRow> rows;
+    std::size_t base = 0;
+    Verdict row(const record::RowView& row, std::size_t begin, std::size_t end) override
+    {
+        rows.push_back({row.elapsed.count(),
+                        msOf(row.time),
+                        {std::string(row.fields[0]), std::string(row.fields[1]), std::string(row.fields[2])},
+                        std::string(row.event),
+                        base + begin,
+                        base + end});
+        return Verdict::Taken;
+    }
+};
+
+struct ReadOutcome {
+    std::vector<TakenRow> rows;
+    std::uint64_t unreadable = 0, firstUnreadable = 0, lineEnds = 0;
+    std::size_t end = 0;
+    bool operator==(const ReadOutcome&) const = default;
+};
+
+// The rows of text from `begin` on, given to one reader in pieces of `piece`
+// bytes as the history's file reading does: each read gets what the last
+// one left in front of the next piece.
+ReadOutcome readInPieces(std::string_view text, std::size_t begin, std::size_t piece)
+{
+    record::RowReader reader(kFuzzLongestLine);
+    Collector collector;
+    ReadOutcome total;
+    std::string buffer;
+    collector.base = begin;
+    for (std::size_t at = begin; at < text.size(); at += piece) {
+        buffer += text.substr(at, piece);
+        const record::ReadResult read = reader.read(buffer, 0, buffer.size(), collector);
+        if (read.unreadable && !total.unreadable)
+            total.firstUnreadable = total.lineEnds + read.firstUnreadable;
+        total.unreadable += read.unreadable;
+        total.lineEnds += read.lineEnds;
+        collector.base += read.end;
+        buffer.erase(0, read.end);
+    }
+    total.rows = std::move(collector.rows);
+    total.end = collector.base;
+    return total;
+}
+
+ReadOutcome readWhole(std::string_view text, std::size_t begin)
+{
+    record::RowReader reader(kFuzzLongestLine);
+    Collector collector;
+    const record::ReadResult read = reader.read(text, begin, text.size(), collector);
+    return {std::move(collector.rows), read.unreadable, read.firstUnreadable, read.lineEnds, read.end};
+}
+
+void checkHeaderInPieces(std::string_view input, const record::HeaderCheck& whole)
+{
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{7}}) {
+        record::HeaderSearch search;
+        record::HeaderCheck found;
+        for (std::size_t at = 0; at < input.size(); at += piece)
+            found = search.take(input.substr(at, piece));
+        require(found.outcome == whole.outcome && found.rowsBegin == whole.rowsBegin
+                    && found.lineEndsBefore == whole.lineEndsBefore,
+                "the header is found elsewhere when the file comes in pieces of " + std::to_string(piece));
+    }
+    if (whole.outcome == record::HeaderCheck::Outcome::Found)
+        require(input.substr(0, whole.rowsBegin).ends_with(record::kHeaderLine)
+                    || input.substr(0, whole.rowsBegin).ends_with("ch3_mA,event\r\n"),
+                "the rows do not begin after the header line");
+}
+
+void checkRowsRead(std::string_view input, const ReadOutcome& whole)
+{
+    std::int64_t lastElapsed = INT64_MIN;
+    for (const TakenRow& row : whole.rows) {
+        const std::string_view line = input.substr(row.begin, row.end - row.begin);
+        require(line.ends_with('\n') && line.find('\n') == line.size() - 1, "a row taken is not one whole line");
+        require(line.size() <= kFuzzLongestLine + 1, "a row longer than the longest line is taken");
+        require(row.elapsed >= lastElapsed, "the rows taken run backwards");
+        lastElapsed = row.elapsed;
+        // Written again in the recording's own format, the row reads back the same.
+        const std::string again = record::rowLine({std::chrono::milliseconds(row.elapsed),
+                                                   record::WallClock(std::chrono::milliseconds(row.wall)),
+                                                   row.fields, row.event});
+        record::RowView view;
+        record::ParseScratch scratch;
+        require(record::parseRow(std::string_view(again).substr(0, again.size() - 1), view, scratch),
+                "a row written again cannot be read: " + again);
+        require(view.elapsed.count() == row.elapsed && msOf(view.time) == row.wall && view.event == row.event
+                    && view.fields[0] == row.fields[0] && view.fields[1] == row.fields[1]
+                    && view.fields[2] == row.fields[2],
+                "a row written again reads back otherwise: " + again);
+    }
+    require(whole.rows.size() + whole.unreadable <= whole.lineEnds + 1, "more rows than lines");
 }
 
 } // namespace
@@ -197,6 +314,19 @@ void checkResourceExpression(std::string_view input)
     require(matches("(" + expression + ")", name) == matched, "grouping the whole expression changed the match");
     require(matches(expression + "|" + expression, name) == matched, "e|e matches differently from e");
     require(parsed->matches(upperCase(name)) == matched, "letter case of the name changed the match");
+}
+
+void checkRecordingReader(std::string_view input)
+{
+    const record::HeaderCheck header = record::checkHeader(input);
+    checkHeaderInPieces(input, header);
+    const std::size_t begin =
+        header.outcome == record::HeaderCheck::Outcome::Found ? static_cast<std::size_t>(header.rowsBegin) : 0;
+    const ReadOutcome whole = readWhole(input, begin);
+    checkRowsRead(input, whole);
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{13}, std::size_t{100}})
+        require(readInPieces(input, begin, piece) == whole,
+                "rows read in pieces of " + std::to_string(piece) + " differ from the whole file's");
 }
 
 } // namespace fuzz

@@ -26,5 +26,8 @@ void checkVoltageEntry(std::string_view input);
 // The input up to its first line feed is a resource expression, the rest a
 // resource name.
 void checkResourceExpression(std::string_view input);
+// The input is a recording file: its header is looked for, its rows read,
+// whole and in pieces, and each row read is written and read again.
+void checkRecordingReader(std::string_view input);
 
 } // namespace fuzz

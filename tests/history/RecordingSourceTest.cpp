@@ -100,38 +100,74 @@ struct BadInput {
     std::string text;
     std::size_t readings;
     std::vector<std::string> notices;
+    std::int64_t lastMs = 2000; // the run's end
 };
+
+// A reading whose wall clock says another time than its elapsed time does.
+std::string readingAt(std::int64_t ms, std::int64_t wallMs)
+{
+    return record::rowLine(
+        {std::chrono::milliseconds(ms), kStart + std::chrono::milliseconds(wallMs), {"1", "1", "1"}, {}});
+}
 
 TEST_F(RecordingSourceTest, BadInputKeepsTheGoodRowsAndSaysWhatItSkipped)
 {
     const std::string row1 = reading(1000, {"1.000", "2.000", "3.000"}), row2 = reading(2000, {"4", "OVER", "CH3 OCP"});
+    std::string manyRows;
+    for (std::int64_t ms = 1100; ms <= 2000; ms += 10)
+        manyRows += reading(ms, {"1", "2", "3"});
+    constexpr std::int64_t kHour = 3600000;
+    const std::string twoMiB(2 << 20, 'x');
     const std::vector<BadInput> cases{
         {"an empty recording", kPreamble, 0, {}},
         {"an empty file (the header may come)", "", 0, {}},
         {"the last row cut short", kPreamble + row1 + row2 + row2.substr(0, 20), 2, {}},
         {"rows that cannot be read",
          kPreamble + row1 + "x,y\n" + row2 + reading(3000, {"12.5mA", "1", "2"}) + "4.000,yesterday,1,2,3,\n"
-             + reading(5000, {"1", "", "3"}) + row1,
+             + reading(5000, {"1", "", "3"}) + reading(6000, {"1", "2", "3"}),
          3,
-         {"4 rows could not be read; the first is line 5."}},
+         {"4 rows could not be read; the first is line 5."},
+         6000},
         {"a line longer than 1 MiB", kPreamble + row1 + std::string(3 << 20, 'x') + "\n" + row2, 2,
          {"1 row could not be read; the first is line 5."}},
         {"comments, quoted texts and Windows line ends",
-         kPreamble + row1 + "# resource: ASRL1::INSTR\r\n" + event(1500, "read failed: a, \"b\"\r\nc")
+         kPreamble + row1 + "# resource: ASRL1::INSTR\r\n" + event(1500, "read failed: a, \"b\" # c")
              + "2.000,2026-12-07T01:00:02.000Z,4,5,6,\r\n",
          2,
          {}},
+        // Damage: one row each, never what follows.
+        {"an unbalanced quote", kPreamble + row1 + "1.050,2026-12-07T01:00:01.050Z,,,,he said \"hi\n" + manyRows,
+         1 + 91, {"1 row could not be read; the first is line 5."}},
+        {"an event of 2 MiB", kPreamble + row1 + event(1500, twoMiB) + row2, 2,
+         {"1 row could not be read; the first is line 5."}},
+        {"a line of 2 MiB still without its end", kPreamble + row1 + row2 + twoMiB, 2,
+         {"1 row could not be read; the first is line 6."}},
+        {"NUL bytes", kPreamble + row1 + std::string(4096, '\0') + std::string("\n1.5\0,x\n", 8) + row2, 2,
+         {"2 rows could not be read; the first is line 5."}},
+        {"elapsed time running backwards", kPreamble + row1 + readingAt(500, 1500) + row2, 2,
+         {"1 row could not be read; the first is line 5."}},
+        {"elapsed time a day ahead of its wall clock", kPreamble + row1 + readingAt(24 * kHour, 1500) + row2, 2,
+         {"1 row could not be read; the first is line 5."}},
+        {"a machine that slept an hour (its wall clock runs ahead)", kPreamble + row1 + readingAt(2000, kHour + 2000),
+         2, {}},
+        {"a wall clock set back an hour during a pause: one row until the next agrees",
+         kPreamble + row1 + readingAt(kHour, 1000) + readingAt(kHour + 1000, 2000), 2,
+         {"1 row could not be read; the first is line 5."}, kHour + 1000},
+        {"the header after 2 MiB of comments", "# " + twoMiB + "\n" + std::string(100000, '#') + kPreamble + row1 + row2,
+         2, {}},
     };
     for (const BadInput& c : cases) {
         RecordingSource source(write(c.text), {});
         waitForLoad(source);
         EXPECT_EQ(source.history().readings().size(), c.readings) << c.name;
         EXPECT_EQ(source.notices(), c.notices) << c.name;
+        if (c.readings)
+            EXPECT_EQ(source.history().extent().value_or(std::pair{0, 0}).second, c.lastMs) << c.name;
     }
-    RecordingSource quoted(write(cases.back().text), {});
+    RecordingSource quoted(write(cases[5].text), {});
     waitForLoad(quoted);
     ASSERT_EQ(quoted.history().events().size(), 1u);
-    EXPECT_EQ(quoted.history().events()[0].text, "read failed: a, \"b\"\r\nc");
+    EXPECT_EQ(quoted.history().events()[0].text, "read failed: a, \"b\" # c");
 
     // Across midnight: the event's wall clock is on the next day.
     const record::WallClock evening = std::chrono::sys_days(std::chrono::year(2026) / 12 / 7) + std::chrono::hours(24)
@@ -257,6 +293,15 @@ TEST_F(RecordingSourceTest, AFileStillBeingWrittenKeepsGrowing)
     ASSERT_TRUE(pollUntil(source, [&] { return source.history().events().size() == 1; }));
     EXPECT_EQ(readings(), 3u);
     EXPECT_EQ(source.history().statistics(0, 5000).channels[0].range.max, 3.0f);
+
+    // Following goes on past damage: an unbalanced quote, and a line that
+    // grows past 1 MiB before its end comes.
+    write("3.600,2026-12-07T01:00:03.600Z,,,,he said \"hi\n" + reading(4000, {"4", "4", "4"}) + std::string(3 << 20, 'x'),
+          std::ios::app);
+    ASSERT_TRUE(pollUntil(source, [&] { return readings() == 4; })) << readings();
+    write("x\n" + reading(5000, {"5", "5", "5"}), std::ios::app);
+    ASSERT_TRUE(pollUntil(source, [&] { return readings() == 5; })) << readings();
+    EXPECT_EQ(source.notices(), std::vector<std::string>{"2 rows could not be read; the first is line 8."});
 }
 
 // 2,000 readings 10 ms apart; the session's comments at reading 100 and a

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -121,6 +122,31 @@ TEST(RecorderTest, InstrumentTextThatIsNoTextIsEscapedSoTheFileStaysPrintableAsc
     EXPECT_NE(text.find("\n# identity: Q\\x00\\x01\\xC3(\\xFF,\"x\"\n"), std::string::npos) << text;
     EXPECT_EQ(rowsOf(text), "session opened; reading \\xFF\\x80|12.5\\x00|\\x1B[31m; read failed: line noise \\xFE; "
                             "recording stopped");
+}
+
+// The README's own example: pandas with comment="#" (Debian's python3-pandas,
+// which scripts/deps.sh installs for the tests).
+TEST(RecorderTest, PandasWithCommentHashReadsEveryEventAndFieldWhole)
+{
+    RecordedRun run;
+    run.recorder.event("failure: reply #3 makes no sense");
+    run.recorder.currentsRead({"1.5#", "#", "3"});
+    run.recorder.readingFailed("no reply # at all, \"quoted\"");
+    run.finish();
+
+    const std::string script = "import pandas as pd\n"
+                               "rows = pd.read_csv('" + run.path + "', comment='#', dtype=str, keep_default_na=False)\n"
+                               "for _, row in rows.iterrows(): print('|'.join(row.iloc[2:]))\n";
+    FILE* python = ::popen(("/usr/bin/python3 -c \"" + script + "\" 2>&1").c_str(), "r");
+    ASSERT_NE(python, nullptr);
+    std::string printed;
+    for (char buffer[256]; std::fgets(buffer, sizeof buffer, python);)
+        printed += buffer;
+    ASSERT_EQ(::pclose(python), 0) << "python3-pandas is missing? scripts/deps.sh installs it\n" << printed;
+    EXPECT_EQ(printed, "|||failure: reply #3 makes no sense\n"
+                       "1.5#|#|3|\n"
+                       "|||read failed: no reply # at all, \"quoted\"\n"
+                       "|||recording stopped\n");
 }
 
 TEST(RecorderTest, TheLiveSinkHearsEveryRowFromItsFirstWhileTheFileCountsFromItsStart)
