@@ -82,7 +82,7 @@ void addOutage(Faults& faults, std::string_view argument, bool powerCycle)
         other = &*std::prev(later);
     if (other)
         reject("overlaps the outage from " + secondsText(other->at) + " s to " + secondsText(other->at + other->length)
-                   + " s; outages must not overlap");
+               + " s; outages must not overlap");
     outages.insert(later, outage);
 }
 

@@ -263,8 +263,9 @@ std::unique_ptr<ResourceManager> createSystemVisaResourceManager()
     if (!library && chosen && *chosen) {
         const std::string why = tried.front().substr(std::string(chosen).size() + 2); // after "PATH: "
         throw ChosenLibraryError(std::string(kVisaLibraryVariable) + " names " + chosen + ", which cannot be used ("
-                                 + why + "); correct it, or unset it to use the usual VISA library or the built-in "
-                                         "resource manager");
+                                 + why
+                                 + "); correct it, or unset it to use the usual VISA library or the built-in "
+                                   "resource manager");
     }
     if (!library)
         throw Error("No VISA library is installed:" + joinLines(tried));

@@ -189,8 +189,9 @@ void expectInvocations(const std::string& program, std::initializer_list<Invocat
         EXPECT_NE(result.err.find(program + ": " + says), std::string::npos) << name << "\n" << result.err;
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << name << "\n" << result.err;
         EXPECT_EQ(result.err.find("usage"), std::string::npos) << name << "\n" << result.err;
-        if (invocation.status == 2)
+        if (invocation.status == 2) {
             EXPECT_NE(result.err.find("; try '" + program + " --help'\n"), std::string::npos) << name;
+        }
         EXPECT_FALSE(std::filesystem::exists(fresh.toStdString())) << name;
         std::ifstream kept(existing.toStdString());
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "mine\n") << name;
@@ -282,7 +283,10 @@ TEST(CommandLine, VantrelVisaInvocations)
              {"record", "GPIB0::5::INSTR", "{folder}", "--simulate"},
              3,
              "{folder} is a folder"},
-            {"a first open that fails", {"record", "GPIB0::9::INSTR", "{new}", "--simulate"}, 1, "Resource GPIB0::9::INSTR not found"},
+            {"a first open that fails",
+             {"record", "GPIB0::9::INSTR", "{new}", "--simulate"},
+             1,
+             "Resource GPIB0::9::INSTR not found"},
             {"a VISA library that cannot be loaded",
              {"list"},
              1,
