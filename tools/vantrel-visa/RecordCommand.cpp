@@ -209,6 +209,8 @@ void RecordCommand::showAlarm(const std::string& text, std::uint32_t /*backgroun
 
 void RecordCommand::row(const record::Row& row)
 {
+    if (m_tap)
+        m_tap->row(row);
     ++m_rows;
     if (row.isReading()) {
         m_lastReading = row.fields[0] + " " + row.fields[1] + " " + row.fields[2];

@@ -6,6 +6,7 @@
 #include "scope/AcquisitionLoop.h"
 #include "scope/CurrentReadings.h"
 #include "scope/SampleBuffer.h"
+#include "serve/ServeOptions.h"
 #include "unattended/Reconnector.h"
 #include "unattended/TrafficGate.h"
 #include "visa/IoThread.h"
@@ -31,6 +32,7 @@ struct RecordOptions {
     std::string file;
     int speed = 1; // position in the window's speed list: Fast
     std::optional<std::chrono::seconds> duration;
+    serve::ServeOptions serve; // the live view in the browser, when asked for
 };
 
 // The exit statuses of vantrel-visa record, from the programs' one table.
@@ -56,6 +58,8 @@ public:
     int run();
     // Ends the run as asked: the recording finished, the session closed.
     void end() { finishWhenIdle(kRecorded); }
+    // Hears every row too (the live view); null: nobody.
+    void tapRows(record::RowSink* tap) { m_tap = tap; }
 
 private:
     void showMessage(const std::string& title, const std::string& text, instrument::MessageIcon icon) override;
@@ -102,6 +106,7 @@ private:
     long m_rows = 0;
     long m_rowsAtLastStatus = 0;
     std::string m_lastReading;
+    record::RowSink* m_tap = nullptr;
 };
 
 } // namespace tools

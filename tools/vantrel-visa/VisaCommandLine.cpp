@@ -2,6 +2,7 @@
 
 #include "cli/ExitStatus.h"
 #include "scope/SpeedList.h"
+#include "serve/ServeOptions.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -40,9 +41,7 @@ cli::CommandLine commandLine(ShellOptions& shell, RecordOptions& record)
     std::vector<std::string> words;
     for (const CommandForm& form : kCommands)
         words.push_back(form.word);
-    return cli::CommandLine(
-        "vantrel-visa",
-        {
+    std::vector<cli::Option> options{
             {"--simulate", "", "use the simulated instruments (GPIB0::5::INSTR, ASRL1::INSTR)",
              [&](const std::string&) { shell.simulate = true; }},
             {"--baud", "N", "baud rate of serial resources (default 38400)",
@@ -67,8 +66,10 @@ cli::CommandLine commandLine(ShellOptions& shell, RecordOptions& record)
                  record.duration = std::chrono::seconds(cli::wholeNumber(v, 1, kLongestDurationS));
              },
              "record"},
-        },
-        words);
+    };
+    for (cli::Option& option : serve::serveOptions(record.serve, "record"))
+        options.push_back(std::move(option));
+    return cli::CommandLine("vantrel-visa", std::move(options), words);
 }
 
 void checkArguments(const std::vector<std::string>& command)
@@ -100,6 +101,7 @@ VisaRequest parseVisaCommandLine(const std::vector<std::string>& arguments)
         if (std::ranges::find(parsed.given, "--timeout") != parsed.given.end())
             throw cli::UsageError("option '--timeout' is not for record, which waits 2000 ms for each answer as the "
                                   "window does");
+        serve::checkServeOptions(request.record.serve);
         request.record.resource = request.shell.command[1];
         request.record.file = request.shell.command[2];
     }
@@ -122,7 +124,8 @@ std::string visaHelp()
            + line.optionHelp("record")
            + cli::exitStatusHelp({
                {cli::kExitDone, "the command did what it was asked; record: the run ended as asked"},
-               {cli::kExitFailed, "the command failed; record: the first open failed (no file is left)"},
+               {cli::kExitFailed, "the command failed; record: the first open failed (no file is left),\n"
+                                  "or the live view cannot be served"},
                {cli::kExitUsage, "the command line is malformed"},
                {cli::kExitFile, "record: FILE exists already, is a folder, or cannot be written\n"
                                 "(also when writing fails during the run)"},

@@ -7,6 +7,10 @@
 #include "app/TerminationSignals.h"
 #include "cli/CommandLine.h"
 #include "cli/ExitStatus.h"
+#include "history/LiveHistory.h"
+#include "history/MachineMemory.h"
+#include "serve/LiveFeed.h"
+#include "serve/LiveView.h"
 
 #include "sim/SimulatedResourceManager.h"
 #include "version/Version.h"
@@ -59,6 +63,22 @@ int recordWithoutWindow(const tools::ShellOptions& shell, const tools::RecordOpt
     tools::RecordCommand command(options, visa::onIoThread(io, std::move(managers)), io, shell.baud, std::cerr,
                                  ::isatty(STDERR_FILENO) == 1);
     QObject::connect(&termination, &app::TerminationSignals::received, &command, &tools::RecordCommand::end);
+    // The live view reads the rows through a history of its own: without a
+    // window there is no other.
+    history::LiveHistory live(history::machineHasRoom());
+    serve::LiveFeed feed(live);
+    std::unique_ptr<serve::LiveView> view;
+    if (options.serve.address) {
+        try {
+            view = std::make_unique<serve::LiveView>(feed, options.serve);
+        } catch (const std::exception& failure) {
+            std::cerr << "vantrel-visa: " << failure.what() << '\n';
+            return cli::kExitFailed;
+        }
+        feed.recordingTo(options.file);
+        command.tapRows(&feed);
+        std::cout << "vantrel-visa: live view at " << view->url() << std::endl;
+    }
     return command.run();
 }
 
