@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 programs=("${@:2}")
-[[ ${#programs[@]} -gt 0 ]] || programs=(strtodbl readback voltage_entry resource_expression recording_reader)
+[[ ${#programs[@]} -gt 0 ]] || programs=(strtodbl readback voltage_entry resource_expression recording_reader serve_query)
 build_dir=${VANTREL_FUZZ_BUILD_DIR:-build-fuzz}
 build_type=${VANTREL_FUZZ_BUILD_TYPE:-RelWithDebInfo}
 

@@ -59,9 +59,12 @@ void freeStream(void* cls)
     delete static_cast<StreamState*>(cls);
 }
 
-MHD_Result collectQuery(void* cls, MHD_ValueKind, const char* key, const char* value)
+// With their lengths: a "%00" inside a value stays in it (and makes it no number).
+MHD_Result collectQuery(void* cls, MHD_ValueKind, const char* key, std::size_t keySize, const char* value,
+                        std::size_t valueSize)
 {
-    static_cast<QueryArguments*>(cls)->emplace_back(key ? key : "", value ? value : "");
+    static_cast<QueryArguments*>(cls)->emplace_back(key ? std::string(key, keySize) : std::string(),
+                                                    value ? std::string(value, valueSize) : std::string());
     return MHD_YES;
 }
 
@@ -99,17 +102,6 @@ void addCommonHeaders(MHD_Response* response)
                             "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'");
 }
 
-// The library's complaint while starting (a port in use, a bad certificate).
-void keepLastMessage(void* cls, const char* format, va_list arguments)
-{
-    char text[512];
-    std::vsnprintf(text, sizeof text, format, arguments);
-    std::string& last = *static_cast<std::string*>(cls);
-    last = text;
-    while (!last.empty() && (last.back() == '\n' || last.back() == '.'))
-        last.pop_back();
-}
-
 } // namespace
 
 // The library's callbacks, with access to the server.
@@ -143,6 +135,22 @@ struct ConnectionHooks {
         const MHD_Result queued = MHD_queue_response(connection, answer.status, response);
         MHD_destroy_response(response);
         return queued;
+    }
+
+    // The library's complaint while starting (a port in use, a bad
+    // certificate) is kept for the message; later ones (a client that went
+    // away) are nobody's business.
+    static void log(void* cls, const char* format, va_list arguments)
+    {
+        auto* server = static_cast<HttpServer*>(cls);
+        if (server->m_daemon)
+            return;
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        std::string& last = server->m_startMessage;
+        last = text;
+        while (!last.empty() && (last.back() == '\n' || last.back() == '.'))
+            last.pop_back();
     }
 
     static void headArrived(HttpServer* server, MHD_Connection* connection)
@@ -219,9 +227,8 @@ HttpServer::HttpServer(const ListenAddress& address, Handler handler, HttpLimits
         flags |= MHD_USE_IPv6;
     if (tls)
         flags |= MHD_USE_TLS;
-    std::string lastMessage;
     std::vector<MHD_OptionItem> options{
-        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&keepLastMessage), &lastMessage},
+        {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&ConnectionHooks::log), this},
         {MHD_OPTION_SOCK_ADDR, 0, const_cast<sockaddr*>(bindTo)},
         {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(limits.connections), nullptr},
         {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(limits.connectionsPerClient), nullptr},
@@ -235,12 +242,14 @@ HttpServer::HttpServer(const ListenAddress& address, Handler handler, HttpLimits
         options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(tls->keyPem.c_str())});
     }
     options.push_back({MHD_OPTION_END, 0, nullptr});
-    m_daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &ConnectionHooks::access, this, MHD_OPTION_ARRAY,
+    MHD_Daemon* daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &ConnectionHooks::access, this, MHD_OPTION_ARRAY,
                                 options.data(), MHD_OPTION_END);
-    if (!m_daemon)
+    if (!daemon)
         throw std::runtime_error("Cannot serve the live view on " + where + ": "
-                                 + (lastMessage.empty() ? std::string("the HTTP server did not start") : lastMessage));
-    const MHD_DaemonInfo* info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
+                                 + (m_startMessage.empty() ? std::string("the HTTP server did not start")
+                                                           : m_startMessage));
+    m_daemon.store(daemon);
+    const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
     m_port = info ? info->port : address.port;
     m_watch = std::thread([this] { watchHeadDeadlines(); });
 }
@@ -253,7 +262,7 @@ HttpServer::~HttpServer()
     }
     m_watchWake.notify_all();
     m_watch.join();
-    MHD_stop_daemon(m_daemon);
+    MHD_stop_daemon(m_daemon.load());
 }
 
 bool HttpServer::tlsAvailable()
@@ -275,7 +284,7 @@ HttpResponse HttpServer::answer(MHD_Connection* connection, const char* url, con
     HttpRequest request;
     request.method = verb;
     request.path = url ? url : "";
-    MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &collectQuery, &request.query);
+    MHD_get_connection_values_n(connection, MHD_GET_ARGUMENT_KIND, &collectQuery, &request.query);
     MHD_get_connection_values(connection, MHD_COOKIE_KIND, &collectCookie, &request.cookies);
     if (const char* authorization =
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION))

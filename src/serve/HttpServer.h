@@ -96,7 +96,8 @@ private:
 
     Handler m_handler;
     HttpLimits m_limits;
-    MHD_Daemon* m_daemon = nullptr;
+    std::atomic<MHD_Daemon*> m_daemon{nullptr}; // set once started
+    std::string m_startMessage;
     std::uint16_t m_port = 0;
 
     std::mutex m_connectionsMutex;

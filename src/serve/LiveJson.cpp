@@ -144,6 +144,8 @@ QByteArray envelopesJson(const LiveFeed& feed, Span span, int width)
         return readingsJson(feed, span, first, last, width);
 
     std::vector<history::SpanRange> ranges(static_cast<std::size_t>(width));
+    // Columns whose first reading comes after a session began or ended: no line joins them to the one before.
+    QJsonArray breaks;
     for (int start = 0; start < width; start += kColumnsPerLock) {
         const int end = std::min(width, start + kColumnsPerLock);
         feed.read([&](const history::History& history) {
@@ -152,8 +154,11 @@ QByteArray envelopesJson(const LiveFeed& feed, Span span, int width)
                 const Column col = column(span, width, c);
                 const std::size_t i0 = readings.lowerBound(col.from);
                 const std::size_t i1 = c + 1 == width ? readings.upperBound(span.to) : readings.lowerBound(col.to);
-                if (i1 > i0)
-                    ranges[static_cast<std::size_t>(c)] = history.range(i0, i1);
+                if (i1 <= i0)
+                    continue;
+                ranges[static_cast<std::size_t>(c)] = history.range(i0, i1);
+                if (i0 > 0 && history.sessionBoundaryBefore(i0))
+                    breaks.append(c);
             }
             return 0;
         });
@@ -181,7 +186,8 @@ QByteArray envelopesJson(const LiveFeed& feed, Span span, int width)
                     {"min", mins},
                     {"max", maxs},
                     {"over", overs},
-                    {"ocp", ocps}});
+                    {"ocp", ocps},
+                    {"breaks", breaks}});
 }
 
 QByteArray figuresJson(const LiveFeed& feed, Span span)

@@ -25,6 +25,7 @@ const std::map<std::string, std::function<void(std::string_view)>> kChecks = {
     {"voltage_entry", fuzz::checkVoltageEntry},
     {"resource_expression", fuzz::checkResourceExpression},
     {"recording_reader", fuzz::checkRecordingReader},
+    {"serve_query", fuzz::checkServeQuery},
 };
 
 const fs::path kInputRoot = FUZZ_INPUT_DIR;

@@ -3,6 +3,8 @@
 #include "instrument/StringConverter.h"
 #include "panel/VoltageEntry.h"
 #include "record/RecordingReader.h"
+#include "serve/ListenAddress.h"
+#include "serve/QueryParameters.h"
 #include "support/FakeInstrument.h"
 #include "visa/Error.h"
 #include "visa/ResourceExpression.h"
@@ -327,6 +329,46 @@ void checkRecordingReader(std::string_view input)
     for (const std::size_t piece : {std::size_t{1}, std::size_t{13}, std::size_t{100}})
         require(readInPieces(input, begin, piece) == whole,
                 "rows read in pieces of " + std::to_string(piece) + " differ from the whole file's");
+}
+
+void checkServeQuery(std::string_view input)
+{
+    const std::size_t lineEnd = input.find('\n');
+    try {
+        const serve::ListenAddress address = serve::parseListenAddress(input.substr(0, lineEnd));
+        require(!address.host.empty(), "an accepted address names a host");
+    } catch (const std::invalid_argument&) {
+    }
+    if (lineEnd == std::string_view::npos)
+        return;
+    serve::QueryArguments arguments;
+    std::string_view query = input.substr(lineEnd + 1);
+    while (!query.empty()) {
+        const std::string_view argument = query.substr(0, query.find('&'));
+        const std::size_t equals = argument.find('=');
+        arguments.emplace_back(std::string(argument.substr(0, equals)),
+                               equals == std::string_view::npos ? std::string() : std::string(argument.substr(equals + 1)));
+        query.remove_prefix(std::min(query.size(), argument.size() + 1));
+    }
+    const serve::IntegerParameter parameters[] = {{"from", 0, 10'000'000'000'000}, {"to", 0, 10'000'000'000'000},
+                                                 {"width", 1, 4000}};
+    const auto parsed = serve::parseQuery(arguments, parameters);
+    const auto* values = std::get_if<serve::IntegerValues>(&parsed);
+    if (!values)
+        return;
+    require(values->size() == 3, "a value or nothing for each parameter");
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::optional<std::int64_t> value = (*values)[i];
+        require(!value || (*value >= parameters[i].min && *value <= parameters[i].max),
+                "an accepted value lies within its bounds");
+        require(!value || serve::parseInteger(std::to_string(*value), parameters[i].min, parameters[i].max) == value,
+                "an accepted value reads back the same");
+    }
+    for (const auto& [name, text] : arguments) {
+        const bool known = name == "from" || name == "to" || name == "width";
+        require(known, "only the parameters named are accepted");
+        require(text.find_first_not_of("-0123456789") == std::string::npos, "only digits and a sign are accepted");
+    }
 }
 
 } // namespace fuzz

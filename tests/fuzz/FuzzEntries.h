@@ -29,5 +29,9 @@ void checkResourceExpression(std::string_view input);
 // The input is a recording file: its header is looked for, its rows read,
 // whole and in pieces, and each row read is written and read again.
 void checkRecordingReader(std::string_view input);
+// The input up to its first line feed is a live view's --serve value, the
+// rest a request's query ("from=1&to=2&width=3") as the HTTP library would
+// split and decode it.
+void checkServeQuery(std::string_view input);
 
 } // namespace fuzz

@@ -226,7 +226,8 @@ function draw() {
     g.lineWidth = 1;
     if (p.kind === "columns") {
       const colW = plotW / p.width;
-      let prev = null;
+      const breaks = new Set(p.breaks);
+      let prev = null; // the last column with readings: its x and range
       g.beginPath();
       for (let c = 0; c < p.width; ++c) {
         const x = AXIS_LEFT + (c + 0.5) * colW;
@@ -237,12 +238,19 @@ function draw() {
           g.fillRect(x - 0.5, top + 1, Math.max(1, colW), MARK_STRIP);
           g.restore();
         }
-        if (mn === null) { prev = null; continue; }
+        if (mn === null) continue;
+        if (breaks.has(c)) prev = null; // a session began or ended: no line across
+        if (prev && prev.x < x - colW * 1.5) {
+          // Columns without readings between: one line across them.
+          g.moveTo(prev.x, yOf((prev.mn + prev.mx) / 2));
+          g.lineTo(x, yOf((mn + mx) / 2));
+          prev = null;
+        }
         // One stroke from the least to the greatest reading, joined to the column before.
-        const a = prev ? Math.min(mn, prev[1]) : mn, b = prev ? Math.max(mx, prev[0]) : mx;
+        const a = prev ? Math.min(mn, prev.mx) : mn, b = prev ? Math.max(mx, prev.mn) : mx;
         g.moveTo(x, yOf(a) + 0.5);
         g.lineTo(x, yOf(b) - 0.5);
-        prev = [mn, mx];
+        prev = { x, mn, mx };
         ++points;
       }
       g.stroke();
