@@ -13,6 +13,7 @@ packages=(
   openbox xdotool wmctrl bc
   desktop-file-utils appstream
   python3-pandas
+  libmicrohttpd-dev python3 chromium
 )
 
 missing=()

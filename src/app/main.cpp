@@ -10,6 +10,7 @@
 #include "forms/WindowFont.h"
 #include "history/HistoryWindows.h"
 #include "panel/MainForm.h"
+#include "serve/ServeOptions.h"
 #include "version/Version.h"
 
 #include <QApplication>
@@ -26,6 +27,7 @@ struct Options {
     bool simulate = false;
     std::optional<std::string> recordFile;
     std::optional<std::string> recording; // a recording to show, alone
+    serve::ServeOptions serve;            // the live view in the browser
 };
 
 const char* const kHelpTop = "usage: vantrel [OPTION]...\n"
@@ -84,16 +86,17 @@ void releaseHeldMessages()
 int main(int argc, char** argv)
 {
     Options options;
-    const cli::CommandLine commandLine(
-        "vantrel",
-        {
-            {"--simulate", "",
-             "run on simulated instruments (a serial and a GPIB DC source)\ninstead of the VISA resource managers",
-             [&](const std::string&) { options.simulate = true; }},
-            {"--record", "FILE",
-             "record every reading and event to FILE (CSV) from the start;\nan existing FILE is never replaced",
-             [&](const std::string& file) { options.recordFile = file; }},
-        });
+    std::vector<cli::Option> optionTable{
+        {"--simulate", "",
+         "run on simulated instruments (a serial and a GPIB DC source)\ninstead of the VISA resource managers",
+         [&](const std::string&) { options.simulate = true; }},
+        {"--record", "FILE",
+         "record every reading and event to FILE (CSV) from the start;\nan existing FILE is never replaced",
+         [&](const std::string& file) { options.recordFile = file; }},
+    };
+    for (cli::Option& option : serve::serveOptions(options.serve))
+        optionTable.push_back(std::move(option));
+    const cli::CommandLine commandLine("vantrel", std::move(optionTable));
     try {
         const cli::Arguments arguments = commandLine.parse(argc, argv);
         if (arguments.help) {
@@ -110,6 +113,7 @@ int main(int argc, char** argv)
             throw cli::UsageError("option '" + arguments.given.front() + "' does not go with a RECORDING to show");
         if (arguments.positionals.size() == 1)
             options.recording = arguments.positionals.front();
+        serve::checkServeOptions(options.serve);
     } catch (const cli::UsageError& error) {
         return cli::reportUsage(commandLine.program(), error);
     }
@@ -158,5 +162,10 @@ int main(int argc, char** argv)
     // A file made meanwhile is refused as well: the recording never replaces one.
     if (options.recordFile)
         window.startRecording(QString::fromStdString(*options.recordFile), record::RecordingFile::Existing::Refuse);
+    // A live view that cannot be served is said in a box; the window goes on.
+    if (options.serve.address && window.serveLiveView(options.serve)) {
+        std::printf("vantrel: live view at %s\n", qPrintable(window.liveViewUrl()));
+        std::fflush(stdout);
+    }
     return application.exec();
 }

@@ -36,6 +36,8 @@ public:
 
     // Where the live rows go: every row of the run, from the first session on.
     record::RowSink& liveSink() { return m_live; }
+    // The history of the run, for readers beside the windows (the live view).
+    LiveHistory& live() { return m_live; }
 
     HistoryWindow* showLive();
     // Opens (or raises) the window of a recording at once; the file is read

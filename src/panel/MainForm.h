@@ -16,6 +16,8 @@
 #include "scope/AcquisitionLoop.h"
 #include "scope/CurrentReadings.h"
 #include "scope/SampleBuffer.h"
+#include "serve/LiveFeed.h"
+#include "serve/LiveView.h"
 #include "unattended/Reconnector.h"
 #include "unattended/TrafficGate.h"
 #include "visa/IoThread.h"
@@ -26,6 +28,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace panel {
 
@@ -80,6 +83,16 @@ public:
     QAction* historyAction() const { return m_History; }
     QAction* openRecordingAction() const { return m_OpenRecording; }
 
+    // View > Serve Live View... and --serve: the run, read-only, in browsers.
+    // Starts serving; on failure the user is told why and false is returned.
+    bool serveLiveView(const serve::ServeOptions& options);
+    // The address to open while serving (with the token when one is needed), else empty.
+    QString liveViewUrl() const;
+    QAction* serveLiveViewAction() const { return m_ServeLiveView; }
+    // Asks for [ADDRESS:]PORT, offering a suggestion; nothing when cancelled. A text box by default.
+    using AddressQuestion = std::function<std::optional<QString>(const QString& suggestion)>;
+    void setServeAddressQuestion(AddressQuestion ask) { m_askServeAddress = std::move(ask); }
+
 public slots:
     void end_program_Click();
     void Ver_Click();
@@ -104,6 +117,7 @@ public slots:
     void SavePicture_Click();
     void History_Click();
     void OpenRecording_Click();
+    void ServeLiveView_Click();
 
 protected:
     // Unload event: closing the window by any means.
@@ -154,6 +168,7 @@ private:
     void showRecordingState();
     void pictureSaved(const std::optional<std::string>& failure);
     void addHistoryActions();
+    void addServeAction(QMenu& view);
     history::HistoryServices historyServices();
 
     // Ends the program at once, also during an instrument call: the
@@ -189,6 +204,10 @@ private:
 
     // Before the recorder, which hands it rows until its very end.
     history::HistoryWindows m_historyWindows{historyServices()};
+    // The recorder's rows reach the live history through the live view's
+    // feed, which keeps the state the view shows (before the recorder too).
+    serve::LiveFeed m_liveFeed{m_historyWindows.live()};
+    std::unique_ptr<serve::LiveView> m_liveView; // stopped before the feed goes
     record::Recorder m_recorder{recordingFailureHandler()};
     // The instrument's traffic reaches the recording through the gate, which
     // tells the reconnect of failed readings.
@@ -211,6 +230,8 @@ private:
     forms::OpenFileDialog* m_openFileDialog = &m_desktopOpenFileDialog;
     QAction* m_History = nullptr;
     QAction* m_OpenRecording = nullptr;
+    QAction* m_ServeLiveView = nullptr;
+    AddressQuestion m_askServeAddress;
 };
 
 } // namespace panel

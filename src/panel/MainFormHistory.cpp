@@ -19,8 +19,9 @@ history::HistoryServices MainForm::historyServices()
 
 void MainForm::addHistoryActions()
 {
-    // The live history hears every row from the window's start, shown or not.
-    m_recorder.setLiveSink(&m_historyWindows.liveSink());
+    // The live history hears every row from the window's start, shown or
+    // not, through the live view's feed.
+    m_recorder.setLiveSink(&m_liveFeed);
     m_OpenRecording = new QAction(QStringLiteral("&Open Recording..."), this);
     m_ui.file->insertAction(m_Record, m_OpenRecording);
     // A View menu between File and Help.
@@ -29,6 +30,7 @@ void MainForm::addHistoryActions()
     m_History = view->addAction(QStringLiteral("&History"));
     connect(m_OpenRecording, &QAction::triggered, this, &MainForm::OpenRecording_Click);
     connect(m_History, &QAction::triggered, this, &MainForm::History_Click);
+    addServeAction(*view);
 }
 
 void MainForm::History_Click()

@@ -109,6 +109,7 @@ void MainForm::recordingFailed(const QString& message)
 void MainForm::showRecordingState()
 {
     const bool recording = m_recorder.isRecording();
+    m_liveFeed.recordingTo(recording ? m_recordingPath.toStdString() : std::string());
     m_Record->setText(recording ? kStopRecordingText : kRecordText);
     if (!recording) {
         m_failureNote.clear();

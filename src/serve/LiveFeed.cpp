@@ -35,10 +35,14 @@ LiveFeed::LiveFeed(history::LiveHistory& history) : m_history(history)
 void LiveFeed::recordingTo(const std::string& file)
 {
     const std::lock_guard lock(m_mutex);
-    m_state.recordingFile = file;
+    if (file.empty() ? !m_state.recording : m_state.recording && file == m_state.recordingFile)
+        return;
+    if (!file.empty()) { // the file's name stays shown after the recording, as recorded
+        m_state.recordingFile = file;
+        m_state.rowsRecorded = 0;
+    }
     m_state.recording = !file.empty();
-    m_state.rowsRecorded = 0;
-    m_version.fetch_add(1, std::memory_order_relaxed);
+    m_state.version = m_version.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 void LiveFeed::row(const record::Row& row)

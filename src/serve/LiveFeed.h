@@ -54,7 +54,8 @@ public:
     explicit LiveFeed(history::LiveHistory& history);
 
     void row(const record::Row& row) override;
-    // The recording that the rows from now on go to (empty: none).
+    // The recording that the rows from now on go to (empty: none any more).
+    // The same file again changes nothing; another starts its count afresh.
     void recordingTo(const std::string& file);
 
     LiveState state() const;

@@ -3,14 +3,10 @@
 // stream. Every request is answered with a 4xx or cut, and the feed never
 // waits for the server.
 #include "serve/LiveView.h"
+#include "support/HttpClient.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -23,73 +19,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// One client connection to the server at 127.0.0.1, from a loopback source address of the test's choice.
-class Client {
-public:
-    Client(std::uint16_t port, const char* source = "127.0.0.1")
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in from{};
-        from.sin_family = AF_INET;
-        ::inet_pton(AF_INET, source, &from.sin_addr);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
-    }
-    ~Client() { ::close(m_fd); }
-    Client(const Client&) = delete;
-    Client& operator=(const Client&) = delete;
-
-    bool send(const std::string& bytes) { return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) >= 0; }
-    // What arrives until the server closes or `guard` passes.
-    std::string receive(std::chrono::milliseconds guard = 5000ms)
-    {
-        std::string text;
-        const auto deadline = Clock::now() + guard;
-        while (Clock::now() < deadline) {
-            pollfd p{m_fd, POLLIN, 0};
-            const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-            if (::poll(&p, 1, std::max(left, 1)) <= 0)
-                break;
-            char buffer[4096];
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                m_closed = true;
-                break;
-            }
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        return text;
-    }
-    // Whether the server closed the connection (within `guard`), reading what comes.
-    bool closedBy(std::chrono::milliseconds guard)
-    {
-        receive(guard);
-        return m_closed;
-    }
-    bool connected() const { return m_connected; }
-
-private:
-    int m_fd = -1;
-    bool m_connected = false;
-    bool m_closed = false;
-};
-
-int statusOf(const std::string& response)
-{
-    if (!response.starts_with("HTTP/1."))
-        return 0;
-    return std::atoi(response.substr(9, 3).c_str());
-}
-
-std::string get(const std::string& target, const std::string& headers = {})
-{
-    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + headers + "\r\n";
-}
+using vtest::Client;
+using vtest::get;
+using vtest::statusOf;
 
 // The program's UI thread: rows go into the feed all along; the longest wait
 // between two rows is kept.
@@ -135,9 +67,7 @@ protected:
     std::uint16_t port() const { return m_view->port(); }
     std::string exchange(const std::string& request, const char* source = "127.0.0.1")
     {
-        Client client(port(), source);
-        client.send(request);
-        return client.receive();
+        return vtest::exchange(port(), request, source);
     }
     void TearDown() override
     {
