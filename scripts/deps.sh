@@ -1,20 +1,51 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Vantrel
-# need, when any is missing. Runs as root (or through sudo when available).
+# Installs the Debian packages Vantrel needs, when any is missing. Runs as
+# root (or through sudo when available).
+# Usage: scripts/deps.sh [GROUP...]   install the groups (default: all)
+#        scripts/deps.sh --list GROUP...   print the groups' packages
+# Groups: build (compile the programs and the package: scripts/run.sh, cpack),
+# test (run the suite), fuzz (the sanitizer build and the fuzzers of
+# scripts/test.sh), bench (bench/). scripts/test.sh takes build, test, fuzz.
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config
+declare -A groups
+groups[build]="
+  build-essential cmake ninja-build pkg-config dpkg-dev
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-qpa-plugins
-  qt6-charts-dev libqt6opengl6-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  libmicrohttpd-dev
+"
+groups[test]="
+  libgtest-dev libgmock-dev
   xvfb xauth fontconfig fonts-dejavu-core
   openbox xdotool wmctrl bc
-  desktop-file-utils appstream
-  python3-pandas
-  libmicrohttpd-dev python3 chromium
-)
+  desktop-file-utils appstream shared-mime-info libglib2.0-bin
+  python3-pandas python3 chromium
+"
+groups[fuzz]="
+  clang libclang-rt-14-dev
+"
+groups[bench]="
+  libbenchmark-dev qt6-charts-dev libqt6opengl6-dev python3
+"
+order=(build test fuzz bench)
+
+list=0
+if [[ ${1:-} == --list ]]; then
+  list=1
+  shift
+fi
+wanted=("$@")
+[[ ${#wanted[@]} -gt 0 ]] || wanted=("${order[@]}")
+packages=()
+for group in "${wanted[@]}"; do
+  [[ -v groups[$group] ]] || { echo "deps.sh: no group '$group' (${order[*]})" >&2; exit 2; }
+  read -ra names <<<"${groups[$group]//$'\n'/ }"
+  packages+=("${names[@]}")
+done
+if ((list)); then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do
