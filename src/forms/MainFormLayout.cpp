@@ -1,6 +1,7 @@
 #include "forms/MainFormLayout.h"
 
 #include "forms/BackColor.h"
+#include "forms/ControlMap.h"
 #include "forms/ProgramIcon.h"
 #include "forms/WindowFont.h"
 
@@ -34,6 +35,7 @@ void MainFormLayout::build(QMainWindow& window)
         lamp->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     window.resize(kClientSize.width(), kClientSize.height() + menubar->sizeHint().height());
+    writeControlMapWhenShown(window);
 }
 
 QLineEdit* MainFormLayout::ChVText(int index) const

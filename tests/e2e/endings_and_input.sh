@@ -7,7 +7,10 @@
 # is dropped, not delivered later, while input during the acquisition's own
 # reads acts at once.
 # Input goes through a real X server and window manager (xdotool, wmctrl),
-# as a user's does; ctest starts this under xvfb-run.
+# as a user's does; ctest starts this under xvfb-run. Controls are found from
+# the window itself: the program writes where each lies (VANTREL_CONTROL_MAP),
+# and the speed list is worked by keys; every wait is for an event (a line of
+# the transcript or the recording, a window), bounded generously.
 # Usage: endings_and_input.sh VANTREL VANTREL_SIM
 set -uo pipefail
 unset QT_QPA_PLATFORM # the X server's, not ctest's offscreen platform
@@ -34,14 +37,39 @@ box_shown() { [ "$(xdotool search --name '.' | wc -l)" -gt "$windows_before" ]; 
 readings_asked() { grep -q '^> I?' "$work/transcript"; }
 sim_ready() { [ -e "$work/line" ]; }
 locks_of_line() { ls /var/lock /run/lock 2>/dev/null | grep -F "$(basename "$work")" ; }
-click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+map_written() { [ -s "$work/controls" ]; }
+# Clicks the middle of the control NAME (an objectName, or NAME/arrow for a
+# combo box's drop-down button) as the window's own map places it.
+click() {
+  local place
+  place=$(awk -v name="$1" '$1 == name { print int($2 + $4 / 2), int($3 + $5 / 2) }' "$work/controls")
+  [ -n "$place" ] || { echo "FAIL: no control $1 in the window's map"; return 1; }
+  # shellcheck disable=SC2086
+  xdotool mousemove --window "$window" $place click 1
+}
 sent() { grep -c "^> $1" "$work/transcript"; }
+asked_at_least() { [ "$(sent "$1")" -ge "$2" ]; }
 recorded() { grep -q ",$1\$" "$work/run.csv"; }
-readings_per_second() {
-  local before
-  before=$(sent 'I?')
-  sleep 1
-  echo $(($(sent 'I?') - before))
+recorded_times() { grep -c ",$1\$" "$work/run.csv"; }
+recorded_at_least() { [ "$(recorded_times "$2")" -ge "$1" ]; }
+# The reading rows of the recording (the first current holds a value), and
+# the milliseconds between consecutive ones after the first $1 of them.
+readings() { awk -F, '$1 ~ /^[0-9]/ && $3 != ""' "$work/run.csv" | wc -l; }
+readings_at_least() { [ "$(readings)" -ge "$1" ]; }
+gaps_after() {
+  awk -F, -v skip="$1" '$1 ~ /^[0-9]/ && $3 != "" && ++n > skip {
+    if (n > skip + 1) print int(($1 - last) * 1000 + 0.5)
+    last = $1 }' "$work/run.csv"
+}
+# The speed's pause between readings shows in the recording: Fast waits
+# 50 ms before each reading, Special none. A busy machine only lengthens the
+# gaps, so "none shorter than 40 ms" holds at Fast on any machine, and
+# "one of 20 shorter than 40 ms" only without the pause.
+speed_after() { # READINGS: Fast or Special, from the 20 readings after the first READINGS
+  wait_for 30 readings_at_least $(($1 + 21)) || { echo none; return; }
+  local shortest
+  shortest=$(gaps_after "$1" | head -n 20 | sort -n | head -n 1)
+  if [ "$shortest" -lt 40 ]; then echo Special; else echo Fast; fi
 }
 expect() { # NAME CONDITION...
   local name=$1
@@ -63,24 +91,26 @@ start() {
   # While recording no failure waits in a box: the box case runs without one.
   local recording=(--record "$work/run.csv")
   [ "$state" = error-box ] && recording=()
-  env --default-signal=INT "$vantrel" "${recording[@]}" >/dev/null 2>&1 &
+  rm -f "$work/controls"
+  VANTREL_CONTROL_MAP=$work/controls env --default-signal=INT "$vantrel" "${recording[@]}" >/dev/null 2>&1 &
   vantrel_pid=$!
-  wait_for 20 window_shown || return 1
+  wait_for 20 window_shown && wait_for 20 map_written || return 1
   xdotool windowactivate --sync "$window"
-  click 90 53
+  click VISAResorceCombo || return 1
   xdotool key --window "$window" ctrl+a
   xdotool type --delay 2 --window "$window" "ASRL$work/line::INSTR"
   windows_before=$(xdotool search --name '.' | wc -l)
   [ "$state" = held-return ] && return 0
-  click 212 67 # Open/Close
+  click cmdComopen
+  # Inside the call the ending must not wait for: the question is out.
   case $state in
+    silent-open | slow-open) wait_for 10 asked_at_least 'IDN?' 1 || return 1 ;;
     stalled-read)
       wait_for 10 readings_asked || return 1
       kill -STOP $sim_pid ;;
     error-box) wait_for 30 box_shown || return 1 ;;
     clicks-during-open) return 0 ;;
   esac
-  sleep 0.5 # well inside the call the ending must not wait for
 }
 
 stop_programs() {
@@ -94,7 +124,9 @@ end_by() {
   case $1 in
     close-box) wmctrl -i -c "$window" ;;
     alt-f4) xdotool key alt+F4 ;;
-    file-exit) xdotool key alt+f; sleep 0.2; xdotool key x ;;
+    # The toolkit hands keys to an open menu in order: x reaches the menu
+    # that alt+f opened, however long the menu takes to show.
+    file-exit) xdotool key alt+f x ;;
     *) kill -"$1" $vantrel_pid ;;
   esac
 }
@@ -133,45 +165,53 @@ for way in TERM INT HUP; do
 done
 
 # Clicks during a slow open, on the greyed Output button and on Open/Close
-# itself, do nothing, then or later.
+# itself, do nothing, then or later: a click on Measure Start/Stop after the
+# open is taken after any click held back from before.
 start clicks-during-open --fault slow:1500
-click 377 67 # Output on/off
-click 212 67 # Open/Close
+click cmdOutput
+click cmdComopen
 wait_for 20 readings_asked
-sleep 0.5
-expect "clicks during an open" [ "$(sent "OUTPut ")" -eq 0 ] && ! recorded "session closed"
+click MesCommand
+wait_for 20 recorded "measuring stopped"
+expect "clicks during an open" [ "$(sent "OUTPut ")" -eq 0 ] && recorded "measuring stopped" && ! recorded "session closed"
 stop_programs
 
 # Keys held and typed: Return held on Open/Close opens once and the click
-# that follows closes once; a typed speed is no pick.
+# that follows closes once; a typed speed is no pick. The hold lasts a
+# second, as a user's would; what it did is counted once the next open,
+# taken after anything held back, has come.
 start held-return
 xdotool key Tab keydown Return
-sleep 1
-click 212 67 # Open/Close, with Return still down
-sleep 0.3
+sleep 1 # Return held down
+click cmdComopen # with Return still down
+sleep 0.3 # Return still down
 xdotool keyup Return
-sleep 0.5
+wait_for 20 recorded "session closed"
+click cmdComopen
+wait_for 20 recorded_at_least 2 "session opened"
 expect "held Return and one click: one open, one close" \
-  [ "$(sent IDN)" -eq 1 ] && [ "$(grep -c ',session closed$' "$work/run.csv")" -eq 1 ]
-click 212 67 # Open/Close
-sleep 1.5 # open and measuring
-click 116 129 # the speed's text
+  [ "$(sent IDN)" -eq 2 ] && [ "$(recorded_times "session closed")" -eq 1 ]
+wait_for 20 readings_at_least 1
+click cmbSpeed # the speed's text
 xdotool key ctrl+a type Special
 xdotool key Return
-expect "a typed speed leaves Fast" [ "$(readings_per_second)" -lt 40 ]
-click 149 129 # the speed's arrow
-sleep 0.5
-click 110 148 # Special in the list
-expect "a picked speed is taken" [ "$(readings_per_second)" -gt 60 ]
-click 286 67 # Measure Start/Stop, during the acquisition's reads
-wait_for 1 recorded "measuring stopped"
+expect "a typed speed leaves Fast" [ "$(speed_after "$(readings)")" = Fast ]
+click cmbSpeed/arrow
+# In the list that opened: its first entry, Special, by keys.
+xdotool key Home Return
+expect "a picked speed is taken" [ "$(speed_after "$(readings)")" = Special ]
+click MesCommand # Measure Start/Stop, during the acquisition's reads
+wait_for 3 recorded "measuring stopped"
 expect "a click while measuring acts at once" recorded "measuring stopped"
 stop_programs
 
-# A signal ignored at start (nohup) stays ignored.
+# A signal ignored at start (nohup) stays ignored: the program still opens
+# its About dialog (Alt+H, A) after the HUP.
 env --ignore-signal=HUP "$vantrel" >/dev/null 2>&1 &
 vantrel_pid=$!
-if wait_for 20 window_shown && kill -HUP $vantrel_pid && sleep 0.5 && kill -0 $vantrel_pid 2>/dev/null; then
+if wait_for 20 window_shown && xdotool windowactivate --sync "$window" &&
+  windows_before=$(xdotool search --name '.' | wc -l) && kill -HUP $vantrel_pid &&
+  xdotool key alt+h a && wait_for 20 box_shown && kill -0 $vantrel_pid 2>/dev/null; then
   echo "nohup         HUP        ignored  ok"
 else
   echo "FAIL nohup: a HUP ignored at start ended the program"
