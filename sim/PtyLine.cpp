@@ -1,6 +1,7 @@
 #include "sim/PtyLine.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -92,6 +93,12 @@ LineFormat PtyLine::hostFormat() const
 
 std::size_t PtyLine::unreadBytes() const
 {
+    // Bytes just written to the master reach the line's read queue a moment
+    // later, from a kernel work queue; until then FIONREAD does not count
+    // them (three times in four right after a write). Polling the slave for
+    // input, when its queue is empty, has the kernel deliver them first.
+    pollfd line{m_slave.get(), POLLIN, 0};
+    ::poll(&line, 1, 0);
     int count = 0;
     if (::ioctl(m_slave.get(), FIONREAD, &count) < 0 || count < 0)
         return 0;

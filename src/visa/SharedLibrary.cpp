@@ -7,6 +7,22 @@
 
 namespace visa {
 
+namespace {
+
+// The reason of the last failed dl call, and glibc's copy of it freed: a
+// second dlerror() frees it. Left alone, the copy stays with the thread
+// until the thread ends, and LeakSanitizer, checking while an I/O thread
+// ends with the program, now and then reports it as leaked.
+std::string takeDlError()
+{
+    const char* why = ::dlerror();
+    std::string text = why ? why : "";
+    ::dlerror();
+    return text;
+}
+
+} // namespace
+
 std::shared_ptr<SharedLibrary> SharedLibrary::openFirst(const std::vector<std::string>& candidates,
                                                         const std::vector<std::string>& requiredSymbols,
                                                         std::vector<std::string>& tried)
@@ -14,14 +30,16 @@ std::shared_ptr<SharedLibrary> SharedLibrary::openFirst(const std::vector<std::s
     for (const auto& candidate : candidates) {
         void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
-            const char* why = ::dlerror();
-            tried.push_back(candidate + ": " + (why ? why : "cannot be loaded"));
+            const std::string why = takeDlError();
+            tried.push_back(candidate + ": " + (why.empty() ? "cannot be loaded" : why));
             continue;
         }
         std::string missing;
         for (const auto& name : requiredSymbols)
-            if (!::dlsym(handle, name.c_str()))
+            if (!::dlsym(handle, name.c_str())) {
                 missing += (missing.empty() ? "" : ", ") + name;
+                takeDlError();
+            }
         if (!missing.empty()) {
             ::dlclose(handle);
             tried.push_back(candidate + ": lacks " + missing);
@@ -40,8 +58,10 @@ SharedLibrary::~SharedLibrary()
 void* SharedLibrary::symbol(const char* name) const
 {
     void* address = ::dlsym(m_handle, name);
-    if (!address)
+    if (!address) {
+        takeDlError();
         throw Error(m_path + " does not export " + name);
+    }
     return address;
 }
 
