@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The real program under a user's hands. Every way of ending it, in every
 # state where an instrument call could hold the ending up: the process is gone
-# within a second, no serial lock file is left and the recording (in every
-# state but an error box, which a recording never waits in) ends with its
-# "recording stopped" row. And input while a handler talks to the instrument
-# is dropped, not delivered later, while input during the acquisition's own
-# reads acts at once.
+# without waiting for the call (well within the 2 s of the shortest one), no
+# serial lock file is left and the recording (in every state but an error
+# box, which a recording never waits in) ends with its "recording stopped" row.
+# And input while a handler talks to the instrument is dropped, not delivered
+# later, while input during the acquisition's own reads acts at once.
 # Input goes through a real X server and window manager (xdotool, wmctrl),
 # as a user's does; ctest starts this under xvfb-run. Controls are found from
 # the window itself: the program writes where each lies (VANTREL_CONTROL_MAP),
@@ -15,7 +15,11 @@
 set -uo pipefail
 unset QT_QPA_PLATFORM # the X server's, not ctest's offscreen platform
 vantrel=$1 simulator=$2
-limit=1.0 # seconds from the request to the process being gone
+# Seconds from the request to the process being gone: below the 1.9 s that
+# are left of the shortest call the ending must not wait for (a silent
+# open's 2 s timeout, the ending asked for just after its question went
+# out), with room for a loaded machine (1.06 s seen beside 20 other jobs).
+limit=1.5
 work=$(mktemp -d)
 trap 'kill -CONT $sim_pid 2>/dev/null; kill $vantrel_pid $sim_pid $wm_pid 2>/dev/null; rm -rf "$work"' EXIT
 sim_pid='' vantrel_pid='' failures=0
