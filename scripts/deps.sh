@@ -22,7 +22,7 @@ groups[test]="
   python3-pandas python3 chromium
 "
 groups[fuzz]="
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld
 "
 groups[bench]="
   libbenchmark-dev qt6-charts-dev libqt6opengl6-dev python3
