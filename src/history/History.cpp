@@ -1,6 +1,7 @@
 #include "history/History.h"
 
 #include <algorithm>
+#include <cmath>
 #include <thread>
 
 namespace history {
@@ -12,9 +13,10 @@ constexpr std::size_t kParallelCatchUp = std::size_t{1} << 20;
 
 } // namespace
 
-bool isSessionBoundary(const std::string& eventText)
+bool isGapEvent(const std::string& eventText)
 {
-    return eventText.starts_with("session ");
+    return eventText.starts_with("session ") || eventText == "measuring stopped" || eventText == "measuring started"
+           || eventText.starts_with("read failed");
 }
 
 bool History::appendReading(std::int64_t elapsedMs, const Values& values)
@@ -28,7 +30,7 @@ void History::appendEvent(std::int64_t elapsedMs, std::int64_t wallMs, std::stri
     if (!m_events.empty())
         elapsedMs = std::max(elapsedMs, m_events.back().elapsed);
     const std::size_t index = m_readings.size();
-    if (isSessionBoundary(text) && (m_breaks.empty() || m_breaks.back() != index))
+    if (isGapEvent(text) && (m_breaks.empty() || m_breaks.back() != index))
         m_breaks.push_back(index);
     m_events.push_back({elapsedMs, wallMs, index, std::move(text)});
 }
@@ -116,6 +118,7 @@ SpanStatistics History::statistics(std::int64_t from, std::int64_t to) const
     const Totals before = m_sums.before(m_readings, m_breaks, first);
     const Totals afterFirst = m_sums.before(m_readings, m_breaks, first + 1);
     const Totals through = m_sums.before(m_readings, m_breaks, last);
+    result.coveredMs = std::llround(through.coveredMs - afterFirst.coveredMs);
     const SpanRange ranges = range(first, last);
     for (int c = 0; c < kChannels; ++c) {
         ChannelStatistics& s = result.channels[c];
@@ -138,9 +141,29 @@ std::pair<std::size_t, std::size_t> History::eventsBetween(std::int64_t from, st
     return {std::size_t(first - m_events.begin()), std::size_t(last - m_events.begin())};
 }
 
-bool History::sessionBoundaryBefore(std::size_t index) const
+bool History::gapBefore(std::size_t index) const
 {
     return std::binary_search(m_breaks.begin(), m_breaks.end(), index);
+}
+
+std::vector<Gap> History::gaps(std::int64_t from, std::int64_t to) const
+{
+    std::vector<Gap> found;
+    const std::size_t n = m_readings.size();
+    // Gap k ends at the reading m_breaks[k]; they come in the order of time.
+    auto gap = std::partition_point(m_breaks.begin(), m_breaks.end(),
+                                    [&](std::size_t index) { return index < n && m_readings.time(index) < from; });
+    for (; gap != m_breaks.end() && *gap <= n; ++gap) {
+        if (*gap == 0)
+            continue; // before the first reading: nothing to part
+        const std::int64_t begin = m_readings.time(*gap - 1);
+        if (begin > to)
+            break;
+        const std::int64_t end = *gap < n ? m_readings.time(*gap) : m_events.back().elapsed;
+        if (end > begin)
+            found.push_back({begin, end});
+    }
+    return found;
 }
 
 std::size_t History::memoryBytes() const

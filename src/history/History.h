@@ -20,17 +20,25 @@ struct Event {
     std::string text;
 };
 
+// A stretch of the run without readings, in elapsed ms.
+struct Gap {
+    std::int64_t from = 0;
+    std::int64_t to = 0;
+    bool operator==(const Gap&) const = default;
+};
+
 struct ChannelStatistics {
     ChannelRange range;        // least and greatest number; OVER/OCP seen
     std::uint64_t numbers = 0; // readings that hold a number
     std::uint64_t over = 0;    // OVER reports, left out of the figures
     std::uint64_t ocp = 0;     // OCP reports, left out of the figures
-    double mean = 0;           // mA, of the numbers
-    double chargeMah = 0;      // the time integral of the current, mA·h
+    double mean = 0;           // mA, of the numbers: per reading, however long each lasted
+    double chargeMah = 0;      // the time integral of the current where readings cover the time, mA·h
 };
 
 struct SpanStatistics {
     std::uint64_t readings = 0;
+    std::int64_t coveredMs = 0; // the time readings cover: between neighbours with no gap between them
     std::array<ChannelStatistics, kChannels> channels;
 };
 
@@ -67,8 +75,11 @@ public:
     SpanStatistics statistics(std::int64_t from, std::int64_t to) const;
     // Events with from <= elapsed <= to: [first, last) of events().
     std::pair<std::size_t, std::size_t> eventsBetween(std::int64_t from, std::int64_t to) const;
-    // Whether a session began or ended between reading index - 1 and index.
-    bool sessionBoundaryBefore(std::size_t index) const;
+    // Whether a gap lies between reading index - 1 and index.
+    bool gapBefore(std::size_t index) const;
+    // The gaps that reach into [from, to]: from the last reading before each
+    // to the first after it (or to the last event, while none has come).
+    std::vector<Gap> gaps(std::int64_t from, std::int64_t to) const;
 
     std::size_t memoryBytes() const;
 
@@ -76,14 +87,16 @@ private:
     MemoryCheck m_mayTake;
     Readings m_readings;
     std::vector<Event> m_events;
-    std::vector<std::size_t> m_breaks; // first reading after each session event
+    std::vector<std::size_t> m_breaks; // first reading after each gap event
     std::optional<std::int64_t> m_wallOffsetMs;
     Envelopes m_envelopes;
     SpanSums m_sums;
     std::size_t m_caughtUp = 0; // readings taken into the envelopes and sums
 };
 
-// Whether an event begins or ends a session, so no charge is counted across it.
-bool isSessionBoundary(const std::string& eventText);
+// Whether an event leaves a gap in what readings tell (a session opened,
+// closed or lost, measuring stopped or started, a failed reading): no charge
+// is counted across it, no line drawn and no time covered.
+bool isGapEvent(const std::string& eventText);
 
 } // namespace history

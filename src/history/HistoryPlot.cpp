@@ -28,6 +28,7 @@ const QColor kText(200, 200, 200);
 const QColor kEvent(170, 170, 170);
 const QColor kTroubleEvent(255, 150, 40);
 const QColor kOcpMark(255, 255, 255);
+const QColor kGap(255, 255, 255, 36);
 const std::array<QColor, 2> kCursorColours{QColor(255, 255, 0), QColor(255, 0, 255)};
 
 const std::array<QColor, kChannels> kChannelColours{scope::PainterCanvas::toQColor(scope::kCh1Red),
@@ -52,6 +53,14 @@ void drawMarks(QPainter& painter, const std::vector<float>& xs, const LanePictur
         bars.emplace_back(x, lane.top + 1, x, lane.traceTop - 2);
     painter.setPen(QPen(colour, 0));
     painter.drawLines(bars.data(), static_cast<int>(bars.size()));
+}
+
+// The stretches without readings, shaded across the lanes.
+void drawGaps(QPainter& painter, const Picture& picture)
+{
+    const double top = picture.lanes.front().traceTop, bottom = picture.lanes.back().bottom;
+    for (const auto& [from, to] : picture.gaps)
+        painter.fillRect(QRectF(from, top, std::max(1.0, to - from), bottom - top), kGap);
 }
 
 // Centred on x, but kept whole inside the picture.
@@ -131,6 +140,7 @@ void HistoryPlot::paintPicture(QPainter& painter, const Picture& picture) const
 {
     const PlotGeometry shape = geometry();
     painter.setFont(font());
+    drawGaps(painter, picture);
     for (int c = 0; c < kChannels; ++c) {
         const LanePicture& lane = picture.lanes[c];
         const QRectF area(picture.left, lane.top, picture.right - picture.left, lane.bottom - lane.top);

@@ -256,12 +256,14 @@ QString HistoryWindow::readoutText() const
         return text + QStringLiteral("<p>The figures follow once the whole file is read.</p>");
     const auto [from, to] = statisticsSpan();
     const SpanStatistics figures = history.statistics(from, to);
-    text += QStringLiteral("<p><b>%1</b> (%2 to %3): %4 readings</p>")
+    text += QStringLiteral("<p><b>%1</b> (%2 to %3): %4 readings; %5</p>")
                 .arg(cursors[0] && cursors[1] ? QStringLiteral("Between the cursors") : QStringLiteral("Visible span"),
                      QString::fromStdString(elapsedText(from, 1)), QString::fromStdString(elapsedText(to, 1)),
-                     QString::fromStdString(groupedCount(figures.readings)));
+                     QString::fromStdString(groupedCount(figures.readings)),
+                     QString::fromStdString(coverageText(figures.coveredMs, to - from)));
     text += QStringLiteral("<table cellspacing='0' cellpadding='2'><tr><th></th><th>min mA</th><th>max mA</th>"
-                           "<th>mean mA</th><th>charge mA&middot;h</th><th>numbers</th><th>OVER</th><th>OCP</th></tr>");
+                           "<th>mean mA per reading</th><th>charge mA&middot;h</th><th>numbers</th><th>OVER</th>"
+                           "<th>OCP</th></tr>");
     for (int c = 0; c < kChannels; ++c) {
         const ChannelStatistics& s = figures.channels[c];
         const bool any = s.numbers > 0;

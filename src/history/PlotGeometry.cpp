@@ -113,6 +113,15 @@ Picture PlotGeometry::draw(const History& history) const
         drawReadings(history, first, last, picture);
     else
         drawColumns(history, first, last, picture);
+    for (const Gap& gap : history.gaps(static_cast<std::int64_t>(std::floor(m_span.begin)),
+                                       static_cast<std::int64_t>(std::ceil(m_span.end)))) {
+        const double from = std::max(left(), xOf(double(gap.from))), to = std::min(right(), xOf(double(gap.to)));
+        // Gaps closer than a pixel share one stretch.
+        if (!picture.gaps.empty() && from - picture.gaps.back().second < 1)
+            picture.gaps.back().second = std::max(picture.gaps.back().second, to);
+        else
+            picture.gaps.emplace_back(from, to);
+    }
     drawEvents(history, picture);
     drawTimeTicks(history, picture);
     return picture;
@@ -154,7 +163,7 @@ void PlotGeometry::drawColumns(const History& history, std::size_t first, std::s
             continue; // no reading falls here: the next column joins across it
         const auto x = static_cast<float>(left() + column + 0.5);
         const SpanRange ranges = history.range(begin, end);
-        const bool joined = begin > first && !history.sessionBoundaryBefore(begin);
+        const bool joined = begin > first && !history.gapBefore(begin);
         for (int c = 0; c < kChannels; ++c) {
             LanePicture& lane = picture.lanes[c];
             const ChannelRange& range = ranges[c];
@@ -192,7 +201,7 @@ void PlotGeometry::drawReadings(const History& history, std::size_t first, std::
     const bool dots = last > first + 1 ? (right() - left()) / double(last - first) >= kDotSpacingPx : true;
     for (std::size_t i = from; i < to; ++i) {
         const auto x = static_cast<float>(xOf(double(readings.time(i))));
-        const bool joined = i > from && !history.sessionBoundaryBefore(i);
+        const bool joined = i > from && !history.gapBefore(i);
         const auto previousX = joined ? static_cast<float>(xOf(double(readings.time(i - 1)))) : x;
         const bool visible = i >= first && i < last;
         for (int c = 0; c < kChannels; ++c) {

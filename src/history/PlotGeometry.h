@@ -39,6 +39,7 @@ struct EventMark {
 struct Picture {
     double left = 0, right = 0; // the time axis in pixels
     std::array<LanePicture, kChannels> lanes;
+    std::vector<std::pair<double, double>> gaps; // x from, x to: stretches without readings, no line across
     double eventsTop = 0, eventsBottom = 0;
     std::vector<EventMark> events;
     double elapsedRow = 0, wallRow = 0; // tops of the two label rows
@@ -52,7 +53,8 @@ struct Picture {
 // and local wall-clock time. Where the span holds more readings than half
 // the pixel columns, each column is drawn from the envelopes as one vertical
 // stroke from its least to its greatest value; otherwise every reading is
-// drawn, as a dot too once they lie 4 pixels apart.
+// drawn, as a dot too once they lie 4 pixels apart. No line crosses a gap
+// (History::gaps), which is given as a stretch of its own.
 class PlotGeometry {
 public:
     static constexpr double kLeftMargin = 64;

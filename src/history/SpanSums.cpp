@@ -8,6 +8,8 @@ namespace history {
 
 void SpanSums::add(const Values& values, const Values& previous, double dt, bool pairCounts, Totals& totals)
 {
+    if (pairCounts)
+        totals.coveredMs += dt;
     for (int c = 0; c < kChannels; ++c) {
         const float value = values[c];
         ChannelTotals& t = totals[c];

@@ -16,13 +16,18 @@ struct ChannelTotals {
     std::uint64_t over = 0;
     std::uint64_t ocp = 0;
 };
-using Totals = std::array<ChannelTotals, kChannels>;
+struct Totals {
+    std::array<ChannelTotals, kChannels> channels;
+    double coveredMs = 0; // the time between neighbouring readings with no gap between them
+    ChannelTotals& operator[](int channel) { return channels[channel]; }
+    const ChannelTotals& operator[](int channel) const { return channels[channel]; }
+};
 
 // Prefix sums of the readings kept every 256 readings, so the totals before
 // any index cost one lookup and at most 255 readings. A pair of neighbouring
-// readings adds its trapezoid to the charge when both hold numbers and no
-// session began or ended between them (`breaks`: the indices of the first
-// reading after such an event, ascending).
+// readings with no gap between them (`breaks`: the indices of the first
+// reading after a gap, ascending; see History) adds its time to the time
+// covered, and its trapezoid to a channel's charge when both hold numbers.
 class SpanSums {
 public:
     static constexpr std::size_t kBlock = 256;

@@ -97,6 +97,11 @@ std::string exportedSpanText(std::int64_t from, std::int64_t to, std::optional<s
     return text;
 }
 
+std::string coverageText(std::int64_t coveredMs, std::int64_t spanMs)
+{
+    return "readings cover " + durationText(coveredMs) + " of " + durationText(spanMs);
+}
+
 std::string valueText(float value)
 {
     if (isOver(value))

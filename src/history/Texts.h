@@ -29,6 +29,9 @@ std::string durationText(std::int64_t ms);
 // 10:20:00.000 local time)"; the wall clock only when the run has one.
 std::string exportedSpanText(std::int64_t from, std::int64_t to, std::optional<std::int64_t> wallOffsetMs);
 
+// How much of a span readings cover: "readings cover 5 min 12.000 s of 6 min 00.000 s".
+std::string coverageText(std::int64_t coveredMs, std::int64_t spanMs);
+
 // A channel value: "125.012", "OVER", "OCP".
 std::string valueText(float value);
 

@@ -18,8 +18,8 @@ std::string dateTimeText(const std::tm& parts)
 {
     std::string year = std::to_string(parts.tm_year + 1900);
     year.insert(0, year.size() < 4 ? 4 - year.size() : 0, '0');
-    return year + "-" + twoDigits(parts.tm_mon + 1) + "-" + twoDigits(parts.tm_mday)
-           + "T" + twoDigits(parts.tm_hour) + ":" + twoDigits(parts.tm_min) + ":" + twoDigits(parts.tm_sec);
+    return year + "-" + twoDigits(parts.tm_mon + 1) + "-" + twoDigits(parts.tm_mday) + "T" + twoDigits(parts.tm_hour)
+           + ":" + twoDigits(parts.tm_min) + ":" + twoDigits(parts.tm_sec);
 }
 
 } // namespace

@@ -51,12 +51,17 @@ void Recorder::stop()
     m_stopped.push_back(std::move(m_file));
 }
 
-void Recorder::finishForExit(std::chrono::milliseconds budget)
+std::optional<std::string> Recorder::finishForExit(std::chrono::milliseconds budget)
 {
     const Clock::time_point deadline = Clock::now() + budget;
     stop();
-    for (const std::unique_ptr<RecordingFile>& file : m_stopped)
-        file->waitClosed(deadline);
+    std::optional<std::string> trouble;
+    for (const std::unique_ptr<RecordingFile>& file : m_stopped) {
+        std::optional<std::string> failure = file->waitAllWritten(deadline);
+        if (!trouble)
+            trouble = std::move(failure);
+    }
+    return trouble;
 }
 
 bool Recorder::isRecording() const

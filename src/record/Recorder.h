@@ -38,7 +38,10 @@ public:
     void stop();
     // The program's end: stops, then waits at most `budget` until every
     // file's thread has written, synced and closed what it was given.
-    void finishForExit(std::chrono::milliseconds budget);
+    // Nothing when every row reached the disk within the budget; else why
+    // not, for the first file that failed at any moment (its last sync and
+    // close included) or was not closed in time.
+    std::optional<std::string> finishForExit(std::chrono::milliseconds budget);
     // False from the moment the file has failed.
     bool isRecording() const;
 

@@ -37,6 +37,7 @@ std::string causeText(int error)
     case EEXIST: return "the file exists already";
     case ENOENT: return "the folder does not exist";
     case EISDIR: return "it is a folder";
+    case EFBIG: return "the file has reached the largest size allowed (ulimit -f)";
     case ENXIO: return "nothing takes the data (a pipe that no program reads, or an absent device)";
     default: return std::strerror(error);
     }
@@ -103,6 +104,7 @@ struct RecordingFile::Shared {
     mutable std::condition_variable done; // the watch and waitClosed() wait for the end
     FailureHandler onFailure;
     std::deque<Line> queue;
+    std::optional<std::string> failure; // the message of the first failure
     // When the oldest line of the batch being written was queued.
     std::optional<Clock::time_point> writingSince;
     long rowsInFile = 0;
@@ -246,19 +248,46 @@ void RecordingFile::Shared::failLocked(const std::string& cause, bool tellRows)
     std::string message = "Recording to " + path + " stopped: " + cause + ".";
     if (tellRows)
         message += " The file holds " + std::to_string(rowsInFile) + " whole rows.";
+    failure = message;
     if (onFailure)
         onFailure(message);
     work.notify_all();
     done.notify_all();
 }
 
-RecordingFile::RecordingFile(const std::string& path, Existing existing, FailureHandler onFailure)
+namespace {
+
+// Every recording is a file of its own: to replace a file, its name is
+// removed and a new file made, so that the writer of an earlier recording of
+// that name (one still closing, or stuck in a write long after it failed)
+// only ever reaches the old file, never writes into the new one or cuts it.
+// A pipe or device given as the file is written to as it is.
+int openNewFile(const std::string& path, RecordingFile::Existing existing)
 {
     // Opened without waiting: a pipe that no program reads fails at once
     // (ENXIO) instead of holding the caller. Writes wait as usual, on the
     // writer's thread.
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | (existing == Existing::Refuse ? O_EXCL : O_TRUNC);
-    const int fd = ::open(path.c_str(), flags, 0644);
+    const int flags = O_WRONLY | O_CLOEXEC | O_NONBLOCK;
+    if (existing == RecordingFile::Existing::Replace) {
+        struct stat info {};
+        const bool exists = ::stat(path.c_str(), &info) == 0;
+        if (exists && S_ISDIR(info.st_mode)) {
+            errno = EISDIR; // a folder, or a link to one, stays
+            return -1;
+        }
+        if (exists && !S_ISREG(info.st_mode))
+            return ::open(path.c_str(), flags);
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            return -1;
+    }
+    return ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0644);
+}
+
+} // namespace
+
+RecordingFile::RecordingFile(const std::string& path, Existing existing, FailureHandler onFailure)
+{
+    const int fd = openNewFile(path, existing);
     if (fd < 0)
         throw std::runtime_error("Cannot record to " + path + ": " + openFailureCause(path, errno) + ".");
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -303,6 +332,16 @@ bool RecordingFile::waitClosed(std::chrono::steady_clock::time_point deadline) c
 {
     std::unique_lock lock(m_shared->mutex);
     return m_shared->done.wait_until(lock, deadline, [&] { return m_shared->closed; });
+}
+
+std::optional<std::string> RecordingFile::waitAllWritten(std::chrono::steady_clock::time_point deadline) const
+{
+    const bool closedInTime = waitClosed(deadline);
+    std::lock_guard lock(m_shared->mutex);
+    if (m_shared->failure || closedInTime)
+        return m_shared->failure;
+    return "Recording to " + m_shared->path
+           + " stopped: its last rows were not on the disk when the program had to end.";
 }
 
 bool RecordingFile::closed() const

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace record {
@@ -34,8 +35,11 @@ public:
     // Far more than kStallLimit of readings at the fastest sampling.
     static constexpr std::size_t kQueueLimit = 100000;
 
-    // Opens (creates) the file and starts its writer; throws
-    // std::runtime_error naming the file and the cause when it cannot.
+    // Creates the file and starts its writer; throws std::runtime_error
+    // naming the file and the cause when it cannot. Replace removes an
+    // existing file's name first and makes a new file (a pipe or device is
+    // written to as it is), so no writer of an earlier recording of the same
+    // name reaches this one.
     RecordingFile(const std::string& path, Existing existing, FailureHandler onFailure);
     RecordingFile(const RecordingFile&) = delete;
     RecordingFile& operator=(const RecordingFile&) = delete;
@@ -51,6 +55,10 @@ public:
     void close();
     // Waits until the writer has closed the file, at most until `deadline`.
     bool waitClosed(std::chrono::steady_clock::time_point deadline) const;
+    // Waits as waitClosed() does, then says whether every line given reached
+    // the disk: nothing when it did, else the failure's message, or that the
+    // deadline came first.
+    std::optional<std::string> waitAllWritten(std::chrono::steady_clock::time_point deadline) const;
     bool closed() const;
     bool failed() const;
 

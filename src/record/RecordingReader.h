@@ -129,9 +129,9 @@ private:
 
     std::size_t m_longestLine;
     ParseScratch m_scratch;
-    bool m_insideLongLine = false;  // the last read ended inside an overlong line, already counted
-    std::optional<Moment> m_last;   // the last row taken
-    std::optional<Moment> m_ahead;  // the row just refused for running ahead of its wall clock
+    bool m_insideLongLine = false; // the last read ended inside an overlong line, already counted
+    std::optional<Moment> m_last;  // the last row taken
+    std::optional<Moment> m_ahead; // the row just refused for running ahead of its wall clock
 };
 
 // One RowReader over a whole text.

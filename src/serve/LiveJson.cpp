@@ -62,7 +62,7 @@ QByteArray readingsJson(const LiveFeed& feed, Span span, std::size_t first, std:
     struct Copy {
         std::vector<std::int64_t> times;
         std::vector<history::Values> values;
-        std::vector<std::size_t> breaks; // positions with a session begun or ended before them
+        std::vector<std::size_t> breaks; // positions with a gap before them (History::gapBefore)
     };
     const Copy copy = feed.read([&](const history::History& history) {
         Copy c;
@@ -70,7 +70,7 @@ QByteArray readingsJson(const LiveFeed& feed, Span span, std::size_t first, std:
         for (std::size_t i = first; i < last; ++i) {
             c.times.push_back(history.readings().time(i));
             c.values.push_back(history.readings().values(i));
-            if (i > first && history.sessionBoundaryBefore(i))
+            if (i > first && history.gapBefore(i))
                 c.breaks.push_back(i - first);
         }
         return c;
@@ -157,7 +157,7 @@ QByteArray envelopesJson(const LiveFeed& feed, Span span, int width)
                 if (i1 <= i0)
                     continue;
                 ranges[static_cast<std::size_t>(c)] = history.range(i0, i1);
-                if (i0 > 0 && history.sessionBoundaryBefore(i0))
+                if (i0 > 0 && history.gapBefore(i0))
                     breaks.append(c);
             }
             return 0;

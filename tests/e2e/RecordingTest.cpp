@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <signal.h>
@@ -428,6 +429,7 @@ struct HeadlessRun {
     // vantrel-sim's --fault, if any. Only the run that goes through an
     // outage has one, so no other run meets it on a slow machine.
     const char* simulatorFault = nullptr;
+    bool fileFullAtTheEnd{}; // the file may grow no further from the ending signal on (ulimit -f)
 };
 void PrintTo(const HeadlessRun& run, std::ostream* out)
 {
@@ -442,6 +444,8 @@ const HeadlessRun kHeadlessRuns[] = {
     {"HangUpIgnoredAtStartStaysIgnored", {"{resource}", "{file}"}, 0, "", SIGINT, true},
     {"FirstOpenFails", {"ASRL/nonexistent/orvane::INSTR", "{file}"}, 1, "/nonexistent/orvane"},
     {"ExistingFile", {"{resource}", "{file}"}, 3, "run.csv", 0, false, true},
+    {"FileFullDuringTheLastRows", {"{resource}", "{file}", "--speed", "Slow"}, 3, "the largest size allowed", SIGTERM,
+     false, false, nullptr, true},
     {"FolderThatMakesNoFiles", {"{resource}", "/proc/vantrel-run.csv"}, 3, "no file can be made"},
 };
 
@@ -474,6 +478,13 @@ TEST_P(HeadlessRecordingTest, EndsWithItsExitStatusAndRecordsWhatTheInstrumentAn
             tool.signal(SIGHUP);
             ASSERT_TRUE(waitForReadings(3)) << "a hang-up ignored at start ended the run";
         }
+        if (run.fileFullAtTheEnd) {
+            // Right after a reading reached the file: the rows written as the run ends are the ones that fail.
+            const std::size_t size = fileText(csvPath()).size();
+            ASSERT_TRUE(waitUntil([&] { return fileText(csvPath()).size() > size; }));
+            const rlimit full{fileText(csvPath()).size(), RLIM_INFINITY};
+            ASSERT_EQ(::prlimit(tool.pid(), RLIMIT_FSIZE, &full, nullptr), 0) << std::strerror(errno);
+        }
         tool.signal(run.endingSignal);
     }
     const int status = tool.wait(20s);
@@ -482,6 +493,8 @@ TEST_P(HeadlessRecordingTest, EndsWithItsExitStatusAndRecordsWhatTheInstrumentAn
     EXPECT_NE(errors.find(run.errorHas), std::string::npos) << errors;
     if (run.fileExists)
         EXPECT_EQ(fileText(csvPath()), "mine\n");
+    else if (run.fileFullAtTheEnd) // the rows that reached it, whole
+        EXPECT_GE(recordedTraffic(recorded()).size(), 1u);
     else if (run.exitStatus != 0) // nothing recorded, so the same command again must find no file
         EXPECT_FALSE(std::filesystem::exists(csvPath()));
     if (run.exitStatus != 0)

@@ -204,9 +204,9 @@ void checkRowsRead(std::string_view input, const ReadOutcome& whole)
         require(row.elapsed >= lastElapsed, "the rows taken run backwards");
         lastElapsed = row.elapsed;
         // Written again in the recording's own format, the row reads back the same.
-        const std::string again = record::rowLine({std::chrono::milliseconds(row.elapsed),
-                                                   record::WallClock(std::chrono::milliseconds(row.wall)),
-                                                   row.fields, row.event});
+        const std::string again =
+            record::rowLine({std::chrono::milliseconds(row.elapsed),
+                             record::WallClock(std::chrono::milliseconds(row.wall)), row.fields, row.event});
         record::RowView view;
         record::ParseScratch scratch;
         require(record::parseRow(std::string_view(again).substr(0, again.size() - 1), view, scratch),

@@ -1,5 +1,6 @@
-// The history's envelopes and span figures against brute force: random runs
-// with OVER and OCP reports, repeated times and session bounds, built at
+// The history's envelopes, span figures and gaps against brute force: random
+// runs with OVER and OCP reports, repeated times and gaps (sessions, pauses,
+// failed readings), built at
 // once (a file) and reading by reading (the live session); a trace drawn by
 // pixel columns; fields as the instrument sends them.
 #include "history/ChannelValue.h"
@@ -20,14 +21,14 @@ struct KeptRun {
     History history;
     std::vector<std::int64_t> times;
     std::vector<Values> values;
-    std::vector<bool> sessionBefore; // a session began or ended just before this reading
+    std::vector<bool> gapBefore; // a gap event came just before this reading
 
     void reading(std::int64_t t, const Values& v, bool liveCatchUp)
     {
         ASSERT_TRUE(history.appendReading(t, v));
         times.push_back(t);
         values.push_back(v);
-        sessionBefore.push_back(pendingBoundary);
+        gapBefore.push_back(pendingBoundary);
         pendingBoundary = false;
         if (liveCatchUp)
             history.catchUp();
@@ -35,7 +36,7 @@ struct KeptRun {
     void event(std::int64_t t, const std::string& text)
     {
         history.appendEvent(t, 0, text);
-        pendingBoundary = pendingBoundary || isSessionBoundary(text);
+        pendingBoundary = pendingBoundary || isGapEvent(text);
     }
     bool pendingBoundary = false;
 };
@@ -49,8 +50,10 @@ KeptRun randomRun(std::size_t n, unsigned seed, bool live)
     std::int64_t t = 0;
     for (std::size_t i = 0; i < n; ++i) {
         t += step(random); // 0 now and then: readings that share a millisecond
+        static const char* const kEvents[] = {"session closed",    "VSET1 2",        "measuring stopped",
+                                              "measuring started", "read failed: x", "OUTPut 1"};
         if (percent(random) == 0)
-            run.event(t, percent(random) < 50 ? "session closed" : "VSET1 2");
+            run.event(t, kEvents[percent(random) % std::size(kEvents)]);
         Values v{};
         for (float& value : v) {
             const int kind = percent(random);
@@ -122,9 +125,11 @@ SpanStatistics bruteStatistics(const KeptRun& run, std::int64_t from, std::int64
             ++channel.numbers;
             sums[c] += v;
             const float before = previous ? run.values[*previous][c] : kOcp;
-            if (previous && !run.sessionBefore[i] && isNumber(before))
+            if (previous && !run.gapBefore[i] && isNumber(before))
                 channel.chargeMah += (before + double(v)) / 2 * double(run.times[i] - run.times[*previous]) / 3.6e6;
         }
+        if (previous && !run.gapBefore[i])
+            s.coveredMs += run.times[i] - run.times[*previous];
         previous = i;
     }
     for (int c = 0; c < kChannels; ++c)
@@ -135,6 +140,7 @@ SpanStatistics bruteStatistics(const KeptRun& run, std::int64_t from, std::int64
 void expectSameFigures(const SpanStatistics& found, const SpanStatistics& expected, const std::string& where)
 {
     EXPECT_EQ(found.readings, expected.readings) << where;
+    EXPECT_EQ(found.coveredMs, expected.coveredMs) << where;
     for (int c = 0; c < kChannels; ++c) {
         const ChannelStatistics &f = found.channels[c], &e = expected.channels[c];
         EXPECT_EQ(f.range, e.range) << where << " channel " << c;
@@ -157,6 +163,41 @@ TEST_P(BruteForce, SpanFiguresMatchBruteForce)
             to = from + k % 40; // short spans: a few readings, or none
         expectSameFigures(run.history.statistics(from, to), bruteStatistics(run, from, to),
                           "span " + std::to_string(from) + " to " + std::to_string(to));
+        // The gaps: from the reading before each gap event to the one after.
+        std::vector<Gap> gaps;
+        for (std::size_t i = 1; i < run.times.size(); ++i)
+            if (run.gapBefore[i] && run.times[i] >= from && run.times[i - 1] <= to && run.times[i] > run.times[i - 1])
+                gaps.push_back({run.times[i - 1], run.times[i]});
+        EXPECT_EQ(run.history.gaps(from, to), gaps) << "span " << from << " to " << to;
+    }
+}
+
+TEST(SpanStatistics, ChargeWithAPauseIsTheSumOverTheMeasuredParts)
+{
+    // 100 mA for an hour, an hour paused (or the session closed, or readings
+    // failing) with 100 mA before and after, and another hour: 200 mA·h,
+    // not 300, and readings cover two hours of three.
+    constexpr std::int64_t kHour = 3600000, kStep = 100;
+    for (const auto& [stopped, started] : std::vector<std::pair<std::string, std::string>>{
+             {"measuring stopped", "measuring started"},
+             {"session closed", "session opened"},
+             {"read failed: No reply from ASRL1::INSTR within 2000 ms.", "read failed: again"}}) {
+        KeptRun run;
+        for (std::int64_t t = 0; t < kHour; t += kStep)
+            run.reading(t, {100.0f, 0, 0}, true);
+        run.event(kHour, stopped);
+        run.event(2 * kHour, started);
+        for (std::int64_t t = 2 * kHour; t < 3 * kHour; t += kStep)
+            run.reading(t, {100.0f, 0, 0}, true);
+        const SpanStatistics whole = run.history.statistics(0, 3 * kHour);
+        const double part = run.history.statistics(0, kHour).channels[0].chargeMah;
+        EXPECT_NEAR(whole.channels[0].chargeMah,
+                    part + run.history.statistics(2 * kHour, 3 * kHour).channels[0].chargeMah, 1e-9)
+            << stopped;
+        EXPECT_NEAR(whole.channels[0].chargeMah, 200.0 * double(kHour - kStep) / kHour, 1e-9) << stopped;
+        EXPECT_EQ(whole.coveredMs, 2 * (kHour - kStep)) << stopped;
+        EXPECT_EQ(run.history.gaps(0, 3 * kHour), (std::vector<Gap>{{kHour - kStep, 2 * kHour}})) << stopped;
+        expectSameFigures(whole, bruteStatistics(run, 0, 3 * kHour), stopped);
     }
 }
 
@@ -189,36 +230,44 @@ TEST(SpanStatistics, ChargeOfASquareWaveAndNoneAcrossAClosedSession)
     EXPECT_NEAR(run.history.statistics(0, 12 * kHalfHour).channels[0].chargeMah, 20.0 + lastHour, edgeError);
 }
 
-TEST(PlotGeometryTest, ATraceJoinsReadingsFurtherApartThanAColumnButNotAcrossAClosedSession)
+TEST(PlotGeometryTest, ATraceJoinsReadingsFurtherApartThanAColumnButNotAcrossAGap)
 {
-    // 600 readings 16 ms apart on about 900 columns of 10.6 ms: drawn by
-    // columns, with empty columns between; the session is closed for 320 ms.
-    History history;
-    std::int64_t t = 0;
-    for (int i = 0; i < 600; ++i, t += 16) {
-        if (i == 300) {
-            history.appendEvent(t, 0, "session closed");
-            t += 320;
-            history.appendEvent(t, 0, "session opened");
+    for (const auto& [before, after] :
+         std::vector<std::pair<std::string, std::string>>{{"session closed", "session opened"},
+                                                          {"measuring stopped", "measuring started"},
+                                                          {"read failed: No reply", "VSET1 2"}}) {
+        SCOPED_TRACE(before);
+        // 600 readings 16 ms apart on about 900 columns of 10.6 ms: drawn by
+        // columns, with empty columns between; no readings for 320 ms.
+        History history;
+        std::int64_t t = 0;
+        for (int i = 0; i < 600; ++i, t += 16) {
+            if (i == 300) {
+                history.appendEvent(t, 0, before);
+                t += 320;
+                history.appendEvent(t, 0, after);
+            }
+            ASSERT_TRUE(history.appendReading(t, {float(i % 2), 0, 0}));
         }
-        ASSERT_TRUE(history.appendReading(t, {float(i % 2), 0, 0}));
-    }
-    history.catchUp();
-    const PlotGeometry geometry(1000, 600, {0, double(t)});
-    const Picture picture = geometry.draw(history);
-    ASSERT_FALSE(picture.readingsOneByOne);
-    const std::vector<float>& lines = picture.lanes[0].lines;
-    const auto covered = [&](double x) {
-        for (std::size_t i = 0; i + 3 < lines.size(); i += 4)
-            if (std::min(lines[i], lines[i + 2]) <= x && x <= std::max(lines[i], lines[i + 2]))
-                return true;
-        return false;
-    };
-    const double closedFrom = geometry.xOf(300 * 16), closedTo = geometry.xOf(300 * 16 + 320);
-    for (double x = std::ceil(geometry.xOf(0)) + 0.5; x < geometry.xOf(double(t - 16)); ++x) {
-        if (std::abs(x - closedFrom) <= 1 || std::abs(x - closedTo) <= 1)
-            continue; // the column of an edge may go either way
-        EXPECT_EQ(covered(x), x < closedFrom || x > closedTo) << "column at x " << x;
+        history.catchUp();
+        const PlotGeometry geometry(1000, 600, {0, double(t)});
+        const Picture picture = geometry.draw(history);
+        ASSERT_FALSE(picture.readingsOneByOne);
+        const std::vector<float>& lines = picture.lanes[0].lines;
+        const auto covered = [&](double x) {
+            for (std::size_t i = 0; i + 3 < lines.size(); i += 4)
+                if (std::min(lines[i], lines[i + 2]) <= x && x <= std::max(lines[i], lines[i + 2]))
+                    return true;
+            return false;
+        };
+        const double closedFrom = geometry.xOf(300 * 16), closedTo = geometry.xOf(300 * 16 + 320);
+        for (double x = std::ceil(geometry.xOf(0)) + 0.5; x < geometry.xOf(double(t - 16)); ++x) {
+            if (std::abs(x - closedFrom) <= 1 || std::abs(x - closedTo) <= 1)
+                continue; // the column of an edge may go either way
+            EXPECT_EQ(covered(x), x < closedFrom || x > closedTo) << "column at x " << x;
+        }
+        // Shaded from the last reading before to the first after.
+        EXPECT_EQ(picture.gaps, (std::vector<std::pair<double, double>>{{geometry.xOf(299 * 16), closedTo}}));
     }
 }
 

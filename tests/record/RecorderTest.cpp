@@ -7,11 +7,21 @@
 
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -124,6 +134,147 @@ TEST(RecorderTest, InstrumentTextThatIsNoTextIsEscapedSoTheFileStaysPrintableAsc
                             "recording stopped");
 }
 
+std::string textOf(const std::string& path)
+{
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+// Waits (bounded) until the condition holds.
+bool eventually(const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 2000 && !condition(); ++i)
+        std::this_thread::sleep_for(5ms);
+    return condition();
+}
+
+enum class Disk { Healthy, FillsDuringTheLastRows, NeverReturns };
+struct Ending {
+    const char* name;
+    Disk disk;
+    const char* reportHas; // none: nothing is reported
+};
+
+TEST(RecorderTest, TheEndSaysWhetherEveryRowReachedTheDisk)
+{
+    const Ending endings[] = {
+        {"every row on the disk", Disk::Healthy, nullptr},
+        {"the disk fills during the last rows", Disk::FillsDuringTheLastRows,
+         "writing failed because the disk is full. The file holds 1 whole rows."},
+        {"a write that never returns", Disk::NeverReturns,
+         "its last rows were not on the disk when the program had to end"},
+    };
+    bool skipped = false;
+    for (const Ending& ending : endings) {
+        QTemporaryDir dir;
+        std::string path = dir.filePath(QStringLiteral("run.csv")).toStdString();
+        const std::string disk = dir.filePath(QStringLiteral("disk")).toStdString();
+        bool mounted = false;
+        int reader = -1;
+        if (ending.disk == Disk::FillsDuringTheLastRows) {
+            ::mkdir(disk.c_str(), 0700);
+            mounted = ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=4k") == 0; // one page
+            if (!mounted) {
+                skipped = true; // a small tmpfs needs root
+                continue;
+            }
+            path = disk + "/run.csv";
+        }
+        if (ending.disk == Disk::NeverReturns) {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+            reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); // and never read
+            ::fcntl(reader, F_SETPIPE_SZ, 4096);
+        }
+        record::Recorder recorder({});
+        recorder.start(path, record::RecordingFile::Existing::Replace);
+        if (ending.disk == Disk::FillsDuringTheLastRows) {
+            // One row that leaves 20 bytes of the page: "recording stopped" no longer fits.
+            ASSERT_TRUE(eventually([&] { return textOf(path).ends_with(record::kHeaderLine); }));
+            const std::size_t row = std::string_view("0.000,2026-12-07T01:00:00.000Z,,,,\n").size();
+            recorder.event(std::string(4096 - 20 - row - textOf(path).size(), 'x'));
+            ASSERT_TRUE(eventually([&] { return textOf(path).size() >= 4096 - 20; })) << textOf(path).size();
+        }
+        if (ending.disk == Disk::NeverReturns)
+            recorder.event(std::string(8192, 'x')); // more than the pipe takes
+        const std::optional<std::string> report =
+            recorder.finishForExit(ending.disk == Disk::NeverReturns ? 200ms : 10s);
+        if (ending.reportHas)
+            EXPECT_NE(report.value_or("").find(ending.reportHas), std::string::npos)
+                << ending.name << ": " << report.value_or("nothing");
+        else
+            EXPECT_EQ(report, std::nullopt) << ending.name;
+        if (reader >= 0)
+            ::close(reader); // the write blocked on it fails and ends its thread
+        if (mounted)
+            ::umount2(disk.c_str(), MNT_DETACH);
+    }
+    if (skipped)
+        GTEST_SKIP() << "the full disk needs a small tmpfs, which needs root";
+}
+
+TEST(RecordingFileTest, ReplacingMakesANewFileThatAFailedRecordingsStalledWriterNeverCuts)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("run.csv")).toStdString();
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool failed = false, released = false;
+    // The earlier recording's failure is told on its writer's thread, which
+    // stays there, as a writer stuck in a write does, until released.
+    record::RecordingFile earlier(path, record::RecordingFile::Existing::Refuse, [&](const std::string&) {
+        std::unique_lock lock(mutex);
+        failed = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    });
+    rlimit unlimited{};
+    ::getrlimit(RLIMIT_FSIZE, &unlimited);
+    const auto release = [&] {
+        ::setrlimit(RLIMIT_FSIZE, &unlimited);
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    };
+    const std::unique_ptr<void, std::function<void(void*)>> releasedAtTheEnd(&released, [&](void*) { release(); });
+    earlier.append("a whole row\n", true);
+    ASSERT_TRUE(eventually([&] { return textOf(path) == "a whole row\n"; }));
+    const int kept = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); // the earlier file, whatever becomes of its name
+
+    // The file may grow no further: the next write fails and its writer stalls.
+    rlimit full = unlimited;
+    full.rlim_cur = 12;
+    ::setrlimit(RLIMIT_FSIZE, &full);
+    earlier.append("a row that does not fit\n", true);
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return failed; }));
+    }
+    ::setrlimit(RLIMIT_FSIZE, &unlimited);
+
+    record::RecordingFile later(path, record::RecordingFile::Existing::Replace, {});
+    later.append("the new recording\n", true);
+    later.close();
+    ASSERT_TRUE(later.waitClosed(std::chrono::steady_clock::now() + 10s));
+    release(); // the earlier writer goes on: it cuts its file back to its whole rows
+    ASSERT_TRUE(earlier.waitClosed(std::chrono::steady_clock::now() + 10s));
+    EXPECT_EQ(textOf(path), "the new recording\n");
+    EXPECT_EQ(textOf("/proc/self/fd/" + std::to_string(kept)), "a whole row\n");
+    ::close(kept);
+
+    // A pipe given as the file is written to, not replaced by a file.
+    const std::string pipe = dir.filePath(QStringLiteral("pipe")).toStdString();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    record::RecordingFile piped(pipe, record::RecordingFile::Existing::Replace, {});
+    piped.append("through the pipe\n", true);
+    piped.close();
+    ASSERT_TRUE(piped.waitClosed(std::chrono::steady_clock::now() + 10s));
+    char bytes[64] = {};
+    EXPECT_EQ(std::string(bytes, std::max<ssize_t>(0, ::read(reader, bytes, sizeof bytes))), "through the pipe\n");
+    ::close(reader);
+}
+
 // The README's own example: pandas with comment="#" (Debian's python3-pandas,
 // which scripts/deps.sh installs for the tests).
 TEST(RecorderTest, PandasWithCommentHashReadsEveryEventAndFieldWhole)
@@ -135,8 +286,10 @@ TEST(RecorderTest, PandasWithCommentHashReadsEveryEventAndFieldWhole)
     run.finish();
 
     const std::string script = "import pandas as pd\n"
-                               "rows = pd.read_csv('" + run.path + "', comment='#', dtype=str, keep_default_na=False)\n"
-                               "for _, row in rows.iterrows(): print('|'.join(row.iloc[2:]))\n";
+                               "rows = pd.read_csv('"
+                               + run.path
+                               + "', comment='#', dtype=str, keep_default_na=False)\n"
+                                 "for _, row in rows.iterrows(): print('|'.join(row.iloc[2:]))\n";
     FILE* python = ::popen(("/usr/bin/python3 -c \"" + script + "\" 2>&1").c_str(), "r");
     ASSERT_NE(python, nullptr);
     std::string printed;

@@ -151,6 +151,7 @@ public:
 
     // Sends a signal and leaves the process running (SIGSTOP, SIGCONT).
     void signal(int number) { ::kill(m_pid, number); }
+    pid_t pid() const { return m_pid; }
 
     int stop(int signal)
     {

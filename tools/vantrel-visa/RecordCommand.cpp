@@ -48,15 +48,10 @@ RecordCommand::RecordCommand(RecordOptions options, visa::ResourceManagerFactory
       m_err(err),
       m_statusIsTerminal(statusIsTerminal),
       m_baud(baud),
-      m_recorder([this](const std::string& message) {
-          // Comes on the file's own thread.
+      m_recorder([this](const std::string&) {
+          // Comes on the file's own thread; the message is printed as the run ends.
           QMetaObject::invokeMethod(
-              this,
-              [this, message] {
-                  printFailure(message);
-                  finishWhenIdle(kFileNotWritable);
-              },
-              Qt::QueuedConnection);
+              this, [this] { finishWhenIdle(kFileNotWritable); }, Qt::QueuedConnection);
       }),
       m_instrument(instrument::Surroundings{std::move(managers), this, this, nullptr, m_io, &m_gate}),
       m_readings(m_instrument, m_io,
@@ -173,7 +168,12 @@ void RecordCommand::finish(int status)
         printFailure(std::string("closing the session failed: ") + failure.what());
     }
     visa::removeSerialLocksHeld();
-    m_recorder.finishForExit(kFinishBudget);
+    // The file may fail at any moment up to its close: the status says so.
+    if (const std::optional<std::string> failure = m_recorder.finishForExit(kFinishBudget)) {
+        printFailure(*failure);
+        if (*m_status == kRecorded)
+            m_status = kFileNotWritable;
+    }
     if (m_statusShown)
         m_err << '\n';
     m_loop.quit();
