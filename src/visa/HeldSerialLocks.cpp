@@ -1,5 +1,6 @@
 #include "visa/HeldSerialLocks.h"
 
+#include "visa/Error.h"
 #include "visa/FileDescriptor.h"
 
 #include <fcntl.h>
@@ -16,6 +17,7 @@ namespace {
 struct Register {
     std::mutex mutex; // held for a few system calls at most
     std::vector<std::pair<std::string, std::string>> locks;
+    bool ending = false; // removeSerialLocksHeld() has run
 };
 
 Register& theRegister()
@@ -46,15 +48,21 @@ void removeSerialLocksHeld()
     for (const auto& lock : held.locks)
         removeIfOurs(lock);
     held.locks.clear();
+    held.ending = true;
 }
 
 namespace heldSerialLocks {
 
-void add(const std::string& path, const std::string& text)
+bool makeAndAdd(const std::string& path, const std::string& text, const std::function<bool()>& make)
 {
     Register& held = theRegister();
     const std::lock_guard guard(held.mutex);
+    if (held.ending)
+        throw Error("The program is ending; " + path + " was not made and the port was not opened.");
+    if (!make())
+        return false; // errno stays as make() left it: the unlock does not touch it
     held.locks.emplace_back(path, text);
+    return true;
 }
 
 void release(const std::string& path)

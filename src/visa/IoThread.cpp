@@ -40,7 +40,7 @@ IoThread::~IoThread()
 void IoThread::workerLoop()
 {
     for (;;) {
-        std::function<void()> job;
+        Job job;
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
@@ -49,7 +49,12 @@ void IoThread::workerLoop()
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
         }
-        job();
+        job.work();
+        job.work = nullptr; // what it captured goes here, on the worker
+        std::lock_guard lock(m_mutex);
+        --m_jobsOnTheWay;
+        if (job.aside)
+            --m_asideOnTheWay;
     }
 }
 
@@ -57,18 +62,38 @@ void IoThread::enqueue(std::function<void()> job)
 {
     {
         std::lock_guard lock(m_mutex);
-        m_jobs.push_back(std::move(job));
+        ++m_jobsOnTheWay;
+        m_jobs.push_back(Job{std::move(job), false});
     }
     m_wake.notify_all();
 }
 
 void IoThread::post(std::function<void()> job)
 {
+    postJob(Job{std::move(job), false});
+}
+
+void IoThread::postAside(std::function<void()> job)
+{
+    postJob(Job{std::move(job), true});
+}
+
+void IoThread::postJob(Job job)
+{
     {
         std::lock_guard lock(m_mutex);
+        ++m_jobsOnTheWay;
+        if (job.aside)
+            ++m_asideOnTheWay;
         (m_conversations > 0 ? m_heldJobs : m_jobs).push_back(std::move(job));
     }
     m_wake.notify_all();
+}
+
+bool IoThread::onlyAsideOnTheWay()
+{
+    std::lock_guard lock(m_mutex);
+    return m_jobsOnTheWay == m_asideOnTheWay;
 }
 
 IoThread::Conversation::Conversation(IoThread* thread) : m_thread(thread)
@@ -86,10 +111,14 @@ IoThread::Conversation::Conversation(IoThread* thread) : m_thread(thread)
 
 void IoThread::takeWhatIsOnTheWay()
 {
-    try {
-        run([] {}); // returns once the job in hand is done
-    } catch (const Error&) {
-        return; // the program is ending
+    // A reading on its way is waited for; a reconnect attempt is not (the
+    // handler's own first call comes after it anyway), and neither is nothing.
+    if (!onlyAsideOnTheWay()) {
+        try {
+            run([] {}); // returns once the jobs before it are done
+        } catch (const Error&) {
+            return; // the program is ending
+        }
     }
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }

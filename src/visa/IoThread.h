@@ -34,6 +34,11 @@ namespace visa {
 // - A job (post): the acquisition's readings and the over-current poll, which
 //   nobody waits for. Input goes on as usual while a job runs; its result
 //   comes back through deliver().
+// - A job aside (postAside): the reconnect's attempts, which may take their
+//   whole timeouts. Like a job, and a handler that starts talking while one
+//   runs does not wait for it first: a click that needs no instrument call
+//   (Close while the session is lost) acts at once; one that does waits for
+//   its own call as always.
 //
 // A handler talks to the instrument inside a Conversation. It starts once the
 // job in hand (a reading on the line) is done and what that job delivered has
@@ -87,6 +92,9 @@ public:
     // may queue its successor, which then comes after the calls queued
     // meanwhile.
     void post(std::function<void()> job);
+    // Queues a job aside (see above): held by a conversation as post() holds
+    // a job, but never waited for when a conversation starts.
+    void postAside(std::function<void()> job);
     // Hands `step` from any thread to the UI thread, where it runs as
     // whenIdle() says.
     void deliver(std::function<void()> step);
@@ -112,9 +120,16 @@ signals:
 
 private:
     struct Handshake;
+    struct Job {
+        std::function<void()> work;
+        bool aside = false;
+    };
 
     void runErased(std::function<void()> call);
     void enqueue(std::function<void()> job);
+    void postJob(Job job);
+    // Every job queued, held or in hand is a job aside (or there is none).
+    bool onlyAsideOnTheWay();
     // True when the call returned, false when the wait gave up at the deadline.
     bool waitUntilReturned(const std::shared_ptr<Handshake>& handshake);
     void workerLoop();
@@ -127,9 +142,11 @@ private:
     std::unique_ptr<QThread> m_worker;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_jobs;
-    std::deque<std::function<void()>> m_heldJobs; // posted during a conversation
+    std::deque<Job> m_jobs;
+    std::deque<Job> m_heldJobs; // posted during a conversation
     int m_conversations = 0;
+    int m_jobsOnTheWay = 0;  // queued, held or in hand
+    int m_asideOnTheWay = 0; // of those, the jobs aside
     bool m_stopping = false;
 
     bool m_inFlight = false;

@@ -142,6 +142,7 @@ public:
     {
         return m_thread->run([manager = m_manager, resource] { return manager->deviceOf(resource); });
     }
+    const std::shared_ptr<ResourceManager>& behind() const { return m_manager; }
 
 private:
     std::shared_ptr<IoThread> m_thread;
@@ -155,6 +156,22 @@ std::shared_ptr<Session> sessionBehind(const std::shared_ptr<Session>& session)
     if (const auto* wrapped = dynamic_cast<const SessionOnIoThread*>(session.get()))
         return wrapped->behind();
     return session;
+}
+
+std::shared_ptr<Session> sessionOnIoThread(std::shared_ptr<IoThread> thread, std::shared_ptr<Session> session)
+{
+    if (!thread || !session)
+        return session;
+    SerialView* serial = session->serial();
+    GpibView* gpib = session->gpib();
+    return std::make_shared<SessionOnIoThread>(std::move(thread), OpenedSession{std::move(session), serial, gpib});
+}
+
+std::shared_ptr<ResourceManager> managerBehind(ResourceManager& manager)
+{
+    if (const auto* wrapped = dynamic_cast<const ResourceManagerOnIoThread*>(&manager))
+        return wrapped->behind();
+    return std::shared_ptr<ResourceManager>(std::shared_ptr<void>(), &manager); // lent, not owned
 }
 
 ResourceManagerFactory onIoThread(std::shared_ptr<IoThread> thread, ResourceManagerFactory factory)

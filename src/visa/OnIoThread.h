@@ -19,4 +19,15 @@ ResourceManagerFactory onIoThread(std::shared_ptr<IoThread> thread, ResourceMana
 // any other session comes back as it is.
 std::shared_ptr<Session> sessionBehind(const std::shared_ptr<Session>& session);
 
+// The other way round: a session a job opened on the I/O thread, wrapped as
+// onIoThread() wraps the sessions its managers open. Called by that job, on
+// the I/O thread (the session's views are asked for there). Without a thread
+// the session comes back as it is.
+std::shared_ptr<Session> sessionOnIoThread(std::shared_ptr<IoThread> thread, std::shared_ptr<Session> session);
+
+// The manager behind one that onIoThread() made, for a job on the I/O thread
+// to open with directly; any other manager is lent as it is (the caller keeps
+// it alive).
+std::shared_ptr<ResourceManager> managerBehind(ResourceManager& manager);
+
 } // namespace visa

@@ -121,7 +121,7 @@ SerialLock::SerialLock(const std::string& device)
     const std::string text = SerialLockFile::textFor(::getpid());
     PreparedLockFile prepared(file.folder(), text);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (prepared.ready() && prepared.linkTo(lock)) {
+        if (prepared.ready() && heldSerialLocks::makeAndAdd(lock, text, [&] { return prepared.linkTo(lock); })) {
             m_path = lock;
             break;
         }
@@ -138,7 +138,7 @@ SerialLock::SerialLock(const std::string& device)
         if (!prepared.ready())
             throwStale(device, lock, *holder);
         if (stillInPlace(existing.get(), lock, *holder)) {
-            if (!prepared.replace(lock))
+            if (!heldSerialLocks::makeAndAdd(lock, text, [&] { return prepared.replace(lock); }))
                 throwStale(device, lock, *holder);
             m_path = lock;
             break;
@@ -146,7 +146,6 @@ SerialLock::SerialLock(const std::string& device)
     }
     if (m_path.empty())
         throwInUse(device, lock, std::nullopt); // it kept changing under us
-    heldSerialLocks::add(m_path, text);
 }
 
 void SerialLock::release()

@@ -129,7 +129,7 @@ TEST(SerialLockRace, ExactlyOneOfTwoProgramsGetsThePortAndTheLockNamesIt)
 
 // The program's ending removes the lock while the I/O thread is still
 // blocked in a read on that port. The session's own close afterwards leaves
-// the name alone, whoever holds it by then.
+// the name alone, whoever holds it by then, and no open after it makes one.
 TEST(SerialLockRegister, TheEndingRemovesTheLockOfASessionBlockedInARead)
 {
     PtyPair pty;
@@ -153,6 +153,15 @@ TEST(SerialLockRegister, TheEndingRemovesTheLockOfASessionBlockedInARead)
     session.close();
     EXPECT_EQ(vtest::fileText(lock), hdbLock(::getpid())) << "a closed session removed a lock it no longer held";
     ::unlink(lock.c_str());
+
+    // An open the I/O thread runs after the ending fails and makes no lock
+    // file, which nobody would remove once the process is gone.
+    PtyPair late;
+    ASSERT_TRUE(late.ready());
+    EXPECT_THROW(visa::SerialSession(late.programPath(), late.resource()), visa::Error);
+    const std::string lateLock = visa::SerialLockFile(late.programPath()).path();
+    EXPECT_NE(::access(lateLock.c_str(), F_OK), 0) << lateLock << " was made after the ending";
+    ::unlink(lateLock.c_str());
 }
 
 // An instrument that answers every question, in order, later than some reads
