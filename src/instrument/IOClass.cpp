@@ -63,7 +63,7 @@ std::string voltageText(double volts)
 
 } // namespace
 
-IOClass::IOClass(Surroundings surroundings) : m_surroundings(std::move(surroundings))
+IOClass::IOClass(Surroundings surroundings) : m_surroundings(std::move(surroundings)), m_openTimeoutMs(kOpenTimeoutMs)
 {
     std::string chosenLibraryFailure;
     auto create = [this, &chosenLibraryFailure](const char* name) -> std::unique_ptr<visa::ResourceManager> {
@@ -105,6 +105,11 @@ void IOClass::reportFailure(const std::string& description)
 {
     if (!bErrorFlag)
         return;
+    if (m_heldReport) {
+        if (!*m_heldReport)
+            *m_heldReport = description;
+        return;
+    }
     if (m_surroundings.dialogs)
         m_surroundings.dialogs->showMessage("Error", description, MessageIcon::None);
     // Cleared only once the box is dismissed: a failure raised while it is open shows its own box.
@@ -116,6 +121,7 @@ bool IOClass::runReported(const std::function<void()>& step)
     const std::optional<std::string> description = failureOf(step);
     if (!description)
         return true;
+    ++m_failures;
     if (m_firstFailure.empty())
         m_firstFailure = *description;
     reportFailure(*description);
@@ -159,7 +165,7 @@ bool IOClass::VISAOpen()
     const bool opened = runReported([this] {
         if (!m_visa)
             throw visa::Error("No VISA resource manager is loaded, so " + m_strResource + " cannot be opened.");
-        auto fresh = m_visa->open(m_strResource, kNoLock, kOpenTimeoutMs, "");
+        auto fresh = m_visa->open(m_strResource, kNoLock, m_openTimeoutMs, "");
         if (!fresh)
             throw visa::Error("The resource manager gave no session for " + m_strResource + ".");
         // The views point into the session they came from; drop them before that session goes.
@@ -187,22 +193,48 @@ bool IOClass::VISAOpen()
     }
 
     m_bVisaOpened = true;
-    if (const std::string identity = GetID(); !identity.empty()) {
+    // A failure of the identity query is shown once the port is free again,
+    // so that another program may take it while the box is up.
+    std::optional<std::string> heldBack;
+    m_heldReport = &heldBack;
+    const std::string identity = GetID();
+    if (identity.empty())
+        runReported([this] { VISAClose(); });
+    m_heldReport = nullptr;
+    if (!identity.empty()) {
         m_bOpenReported = true;
         if (m_surroundings.traffic)
             m_surroundings.traffic->sessionOpened(m_strResource, trimmedField(identity));
         return true;
     }
 
-    // A failed transfer inside GetID has been reported there already, which cleared the
-    // flag; a box still due here means the instrument answered, but with nothing.
+    // No failure at all means the instrument answered, but with nothing.
     const std::string emptyAnswer =
         "The instrument at " + m_strResource + " gave an empty answer to the identity query IDN?.";
-    if (runReported([this] { VISAClose(); }))
-        reportFailure(emptyAnswer);
+    reportFailure(heldBack.value_or(emptyAnswer));
     if (m_surroundings.traffic)
         m_surroundings.traffic->openFailed(m_firstFailure.empty() ? emptyAnswer : m_firstFailure);
     return false;
+}
+
+void IOClass::adoptSession(std::shared_ptr<visa::Session> session, const std::string& identity)
+{
+    m_Msg = std::move(session);
+    m_Gpib = m_Msg ? m_Msg->gpib() : nullptr;
+    m_Rs = m_Msg ? m_Msg->serial() : nullptr;
+    m_bVisaOpened = m_Msg != nullptr;
+    m_bOpenReported = m_bVisaOpened;
+    if (m_bOpenReported && m_surroundings.traffic)
+        m_surroundings.traffic->sessionOpened(m_strResource, trimmedField(identity));
+}
+
+std::shared_ptr<visa::Session> IOClass::releaseSession()
+{
+    tellClosed();
+    m_Gpib = nullptr;
+    m_Rs = nullptr;
+    m_bVisaOpened = false;
+    return std::exchange(m_Msg, nullptr);
 }
 
 void IOClass::setUpInterface()
@@ -240,12 +272,17 @@ void IOClass::SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::
     }
 }
 
-void IOClass::VISAClose()
+void IOClass::tellClosed()
 {
-    // One close for each open the observer heard of, also when this close
+    // One close for each open the observer heard of, also when a close
     // fails and is tried again.
     if (std::exchange(m_bOpenReported, false) && m_surroundings.traffic)
         m_surroundings.traffic->sessionClosed();
+}
+
+void IOClass::VISAClose()
+{
+    tellClosed();
     // A failed close leaves the flag as it was, so the close can be tried again.
     if (m_bVisaOpened)
         session().close();
@@ -387,11 +424,32 @@ bool IOClass::GetAcMessage()
     return m_bAcMessage;
 }
 
+std::optional<bool> IOClass::readOutput()
+{
+    return askTruthValue("OUTP?");
+}
+
+std::optional<bool> IOClass::readRange()
+{
+    return askTruthValue("RANG?");
+}
+
+std::optional<bool> IOClass::readSampleRate()
+{
+    return askTruthValue("SAMP?");
+}
+
 bool IOClass::queryTruthValue(const std::string& query)
 {
+    return askTruthValue(query).value_or(false);
+}
+
+std::optional<bool> IOClass::askTruthValue(const std::string& query)
+{
+    const unsigned failuresBefore = m_failures;
     SetString(query);
     const std::string reply = GetString();
-    bool value = false;
+    std::optional<bool> value;
     runReported([&] {
         const auto truth = parseTruthValue(reply);
         if (!truth)
@@ -400,7 +458,8 @@ bool IOClass::queryTruthValue(const std::string& query)
                                                + printableText(reply) + "\" (expected 0, 1, true or false).");
         value = *truth;
     });
-    return value;
+    // A failed question answers nothing, whatever came back.
+    return m_failures == failuresBefore ? value : std::nullopt;
 }
 
 // --- readback -------------------------------------------------------------
@@ -443,6 +502,16 @@ CurrentsExchange IOClass::askCurrents(visa::Session* session)
         exchange.reply = session->readString(kReadCount);
     });
     return exchange;
+}
+
+std::string IOClass::askIdentity(visa::Session& session)
+{
+    try {
+        session.writeString("IDN?\n");
+        return session.readString(kReadCount);
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 Readback IOClass::takeCurrents(const CurrentsExchange& exchange)

@@ -98,6 +98,27 @@ public:
     static CurrentsExchange askCurrents(visa::Session* session);
     Readback takeCurrents(const CurrentsExchange& exchange);
 
+    // For the reconnect, which opens on the I/O thread with an object of its
+    // own and hands the session over (src/unattended).
+    const std::string& resourceName() const { return m_strResource; }
+    std::int32_t baudRate() const { return m_lBaudRate; }
+    // The identity query on a session, from any thread, touching nothing
+    // else; empty when it failed or the answer was empty.
+    static std::string askIdentity(visa::Session& session);
+    // The open timeout VISAOpen gives the resource manager (5000 ms unless set).
+    void setOpenTimeoutMs(std::int32_t milliseconds) { m_openTimeoutMs = milliseconds; }
+    // The settings as GetOutput, GetRange and GetSampleRate ask for them, but
+    // nothing when the question failed (those read a failure as false).
+    std::optional<bool> readOutput();
+    std::optional<bool> readRange();
+    std::optional<bool> readSampleRate();
+    // Takes over a session another IOClass opened and identified, as a
+    // successful VISAOpen leaves it: open, and told to the traffic observer.
+    void adoptSession(std::shared_ptr<visa::Session> session, const std::string& identity);
+    // Lets go of the session without closing it (the caller closes it where
+    // it may wait): closed for this object and for the traffic observer.
+    std::shared_ptr<visa::Session> releaseSession();
+
 private:
     void SetSerialParam(std::int32_t baudRate, std::int32_t dataBits, std::int32_t unused);
 
@@ -109,7 +130,9 @@ private:
     // The open session, or a failure naming that none is open.
     visa::Session& session() const;
     void setUpInterface();
+    void tellClosed();
     bool queryTruthValue(const std::string& query);
+    std::optional<bool> askTruthValue(const std::string& query);
     Readback readThreeFields(const std::string& query, bool watchAlarms);
     Readback parseThreeFields(const std::string& query, const std::string& reply, bool watchAlarms);
     void showOcpAlarm(const std::string& field);
@@ -123,6 +146,11 @@ private:
     std::string m_firstFailure;
     // The traffic observer has heard of the open session and not yet of its close.
     bool m_bOpenReported = false;
+    std::int32_t m_openTimeoutMs;
+    unsigned m_failures = 0; // counts every failure runReported met
+    // While set, the failure report is kept here instead of shown (an open
+    // frees the port before its box shows).
+    std::optional<std::string>* m_heldReport = nullptr;
 };
 
 } // namespace instrument
