@@ -99,7 +99,8 @@ bool MainForm::Form_Load()
     if (m_bProgramEnded)
         return false;
     m_readings = std::make_unique<scope::CurrentReadings>(
-        *m_IO, m_surroundings.io, [this](const instrument::Readback& reading) { m_acquisition.readingTaken(reading); });
+        *m_IO, m_surroundings.io, [this](const instrument::Readback& reading) { m_acquisition.readingTaken(reading); },
+        [this] { m_acquisition.readingDropped(); });
     m_pollReadings = std::make_unique<scope::CurrentReadings>(*m_IO, m_surroundings.io,
                                                               [this](const instrument::Readback&) { pollTaken(); });
     m_reconnector = std::make_unique<unattended::Reconnector>(*m_IO, m_trafficGate, m_recorder, m_surroundings.io,

@@ -106,6 +106,17 @@ void AcquisitionLoop::readingTaken(const instrument::Readback& reading)
         m_phase = Phase::Paused; // nothing scheduled: a paused acquisition costs nothing
 }
 
+void AcquisitionLoop::readingDropped()
+{
+    // Another question may be out by now (asked after a reopen); then its answer comes.
+    if (m_phase != Phase::Asking || guarded(m_hooks.readingPending, false))
+        return;
+    if (measuring())
+        sleepBeforeSample();
+    else
+        m_phase = Phase::Paused;
+}
+
 void AcquisitionLoop::continueSampling()
 {
     // A sweep ends only here, so a pause at its end counts into its duration.

@@ -73,6 +73,9 @@ public:
     // The answer to a question asked through the hooks: CH1..CH3 in mA, or
     // nothing after a failure.
     void readingTaken(const instrument::Readback& reading);
+    // A question counted as out was dropped before it went out (a Close or
+    // a Stop came first): no answer will come for it.
+    void readingDropped();
 
     // Measuring was found stopped: nothing is scheduled until scheduleChanged().
     bool isPaused() const { return m_phase == Phase::Paused; }

@@ -35,11 +35,12 @@ struct CurrentReadings::Shared {
 };
 
 CurrentReadings::CurrentReadings(instrument::IOClass& io, std::shared_ptr<visa::IoThread> thread, Taken taken,
-                                 QObject* parent)
+                                 Dropped dropped, QObject* parent)
     : QObject(parent),
       m_io(io),
       m_thread(std::move(thread)),
       m_taken(std::move(taken)),
+      m_dropped(std::move(dropped)),
       m_shared(std::make_shared<Shared>())
 {
 }
@@ -91,14 +92,21 @@ void CurrentReadings::queueQuestion()
         std::lock_guard lock(m_shared->mutex);
         withdrawal = m_shared->withdrawals;
     }
+    // A question dropped here was counted as out by the acquisition, which
+    // would otherwise wait for its answer for good.
+    const auto dropped = [thread = m_thread.get(), self = QPointer<CurrentReadings>(this)] {
+        thread->deliver([self] {
+            if (self)
+                self->questionDropped();
+        });
+    };
     // The job asks again from the worker while the line is kept busy: it
     // holds itself, the session and the shared state, never the window.
     // Held behind a handler (a Close), a question may be unwanted by the time
     // it could go out.
     auto job = std::make_shared<std::function<void()>>();
     *job = [job = std::weak_ptr(job), shared = m_shared, session = visa::sessionBehind(m_io.m_Msg),
-            thread = m_thread.get(), withdrawal,
-            self = QPointer<CurrentReadings>(this)] {
+            thread = m_thread.get(), withdrawal, dropped, self = QPointer<CurrentReadings>(this)] {
         const instrument::CurrentsExchange exchange = instrument::IOClass::askCurrents(session.get());
         bool again = false;
         {
@@ -112,14 +120,18 @@ void CurrentReadings::queueQuestion()
                 self->takeArrived();
         });
         if (const auto next = job.lock(); again && next)
-            thread->post([next, shared, withdrawal] {
+            thread->post([next, shared, withdrawal, dropped] {
                 if (!shared->unwanted(withdrawal, true))
                     (*next)();
+                else
+                    dropped();
             });
     };
-    m_thread->post([job, shared = m_shared, withdrawal] {
+    m_thread->post([job, shared = m_shared, withdrawal, dropped] {
         if (!shared->unwanted(withdrawal, false))
             (*job)();
+        else
+            dropped();
     });
 }
 
@@ -149,6 +161,12 @@ void CurrentReadings::takeArrived()
             m_taken(readback);
     }
     m_taking = false;
+}
+
+void CurrentReadings::questionDropped()
+{
+    if (m_dropped)
+        m_dropped();
 }
 
 void CurrentReadings::settleForExit()

@@ -26,22 +26,27 @@ namespace scope {
 // out on the I/O thread the moment an answer is whole, so the line does not
 // idle while the window stores and draws the previous reading. A call a
 // handler queues meanwhile goes between two readings. At most one answer
-// waits to be taken; a failed answer ends the run of questions.
+// waits to be taken; a failed answer ends the run of questions. A question
+// that is dropped before it goes out (withdrawn, or the next of a line no
+// longer kept busy) is told as `dropped`: nothing will answer it.
 class CurrentReadings : public QObject {
     Q_OBJECT
 public:
     using Taken = std::function<void(const instrument::Readback&)>;
+    using Dropped = std::function<void()>;
 
     // Without an I/O thread (tests on scripted sessions) the question is
     // asked on the caller's thread and its answer taken from the event loop.
     CurrentReadings(instrument::IOClass& io, std::shared_ptr<visa::IoThread> thread, Taken taken,
-                    QObject* parent = nullptr);
+                    Dropped dropped = {}, QObject* parent = nullptr);
     ~CurrentReadings() override;
 
     // Asks one question, unless one is out already.
     void ask();
     // A question is out or an answer waits to be taken.
     bool pending() const;
+    // An answer is being taken now (its failure report comes from inside).
+    bool taking() const { return m_taking; }
     // Whether the I/O thread asks the next question as soon as an answer is in.
     void keepLineBusy(bool busy);
     // Questions that are queued but not yet on the line are not asked (the
@@ -58,10 +63,12 @@ private:
 
     void queueQuestion();
     void takeArrived();
+    void questionDropped();
 
     instrument::IOClass& m_io;
     std::shared_ptr<visa::IoThread> m_thread;
     Taken m_taken;
+    Dropped m_dropped;
     std::shared_ptr<Shared> m_shared;
     bool m_taking = false;
 };

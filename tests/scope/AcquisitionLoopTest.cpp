@@ -140,4 +140,88 @@ TEST(CurrentReadings, AQuestionHeldBehindAHandlerGoesOutOnlyIfStillWanted)
     EXPECT_EQ(rig.script->count("write I?"), 1) << "the next question of a stopped busy line went out";
 }
 
+// The acquisition on a busy line (pause 0) through the I/O thread, as the
+// window runs it.
+struct BusyLine {
+    vtest::ScriptedIOClass link;
+    std::shared_ptr<visa::IoThread> io = std::make_shared<visa::IoThread>();
+    scope::SampleBuffer buffer;
+    std::int32_t lastIndex = 0;
+    bool dataValid = false;
+    bool measuring = true;
+    int asked = 0; // by the window; the next question of a busy line is asked on the worker
+    int taken = 0;
+    scope::AcquisitionLoop loop{scope::SampleTarget{buffer, lastIndex, dataValid}, hooks()};
+    scope::CurrentReadings readings{link.io, io,
+                                    [this](const Readback& reading) {
+                                        ++taken;
+                                        loop.readingTaken(reading);
+                                    },
+                                    [this] { loop.readingDropped(); }};
+
+    BusyLine()
+    {
+        link.openInstrument();
+        link.script->answers["I?"] = "1,2,3\n";
+    }
+    scope::AcquisitionHooks hooks()
+    {
+        scope::AcquisitionHooks h;
+        h.askReading = [this] {
+            ++asked;
+            readings.ask();
+        };
+        h.readingPending = [this] { return readings.pending(); };
+        h.keepLineBusy = [this](bool busy) { readings.keepLineBusy(busy); };
+        h.ocpPending = [] { return false; };
+        h.onOverCurrent = [] {};
+        h.redraw = [] {};
+        h.sampleCount = [] { return 100; };
+        h.sleepMs = [] { return 0; };
+        h.measuring = [this] { return measuring; };
+        h.showTimeBase = [](const scope::TimeBase&) {};
+        return h;
+    }
+};
+
+// Stop while the next question of the busy line waits behind another job on
+// the I/O thread (a handler's call, a poll): that question is dropped, and
+// Start asks afresh instead of waiting for an answer that never comes.
+TEST(Acquisition, StartAfterAStopThatDroppedTheNextQuestionMeasuresAgain)
+{
+    BusyLine line;
+    line.loop.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return line.taken >= 3; }, kWaitMs));
+    bool heldBehind = false;
+    for (int tries = 0; tries < 50 && !heldBehind; ++tries) {
+        const int askedBefore = line.asked;
+        auto started = std::make_shared<std::atomic<bool>>(false);
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        line.io->post([started, release] {
+            *started = true;
+            while (!*release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return started->load(); }, kWaitMs));
+        // The worker waits in the job: every question asked so far is answered.
+        const long asked = line.link.script->count("write I?");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return line.taken == asked; }, kWaitMs));
+        // The next question, queued behind the job by the worker itself.
+        heldBehind = line.readings.pending() && line.asked == askedBefore;
+        if (heldBehind) {
+            line.measuring = false; // Stop
+            line.loop.scheduleChanged();
+        }
+        *release = true;
+    }
+    ASSERT_TRUE(heldBehind) << "no question was ever queued behind the job";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !line.readings.pending(); }, kWaitMs));
+
+    const int beforeStart = line.taken;
+    line.measuring = true; // Start
+    line.loop.scheduleChanged();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return line.taken >= beforeStart + 3; }, kWaitMs))
+        << "measuring stalled after Stop and Start";
+}
+
 } // namespace
