@@ -124,13 +124,15 @@ unattended::InstrumentState MainForm::shownState() const
 
 void MainForm::showReopenedState(const unattended::InstrumentState& state)
 {
-    forms::setBackColor(*m_ui.picOutputon_off, state.output ? forms::kLampOn : forms::kLampOff);
+    // A setting that could not be read back keeps what the window showed.
+    const unattended::InstrumentState shown = unattended::keptWhereUnread(shownState(), state);
+    forms::setBackColor(*m_ui.picOutputon_off, *shown.output ? forms::kLampOn : forms::kLampOff);
     // Blocked, so that no handler sends the setting back.
     const QSignalBlocker rangeQuiet(m_ui.chkRang);
     const QSignalBlocker samplingQuiet(m_ui.chkSamplingRate);
-    m_ui.chkRang->setChecked(state.range);
-    m_ui.chkSamplingRate->setChecked(state.sampling);
-    showVoltages(state.voltages);
+    m_ui.chkRang->setChecked(*shown.range);
+    m_ui.chkSamplingRate->setChecked(*shown.sampling);
+    showVoltages(shown.voltages);
 }
 
 unattended::ReconnectHooks MainForm::reconnectHooks()
@@ -138,7 +140,10 @@ unattended::ReconnectHooks MainForm::reconnectHooks()
     unattended::ReconnectHooks hooks;
     hooks.wanted = [this] { return m_recorder.isRecording() && sessionIndicatedOpen(); };
     hooks.stateBefore = [this] { return shownState(); };
-    hooks.showState = [this](const unattended::InstrumentState& state) { showReopenedState(state); };
+    hooks.showState = [this](const unattended::InstrumentState& state) {
+        m_failureNote.clear(); // what failed before the reopen is over
+        showReopenedState(state);
+    };
     hooks.changed = [this] {
         showRecordingState();
         m_acquisition.scheduleChanged();

@@ -51,8 +51,14 @@ void MainForm::addRecordingActions()
 void MainForm::Record_Click()
 {
     if (m_recorder.isRecording()) {
-        m_recorder.stop(); // the recording's thread writes the last rows and syncs
+        // A session lost and retried is given up with the recording: the
+        // window goes to its closed state, and "session closed" is recorded
+        // before the recording ends.
+        const bool givenUp = m_reconnector->retrying();
         m_reconnector->stop();
+        if (givenUp)
+            closeSession();
+        m_recorder.stop(); // the recording's thread writes the last rows and syncs
         showRecordingState();
         return;
     }
@@ -125,7 +131,9 @@ void MainForm::showRecordingState()
 
 void MainForm::showFailureOnLine(const std::string& text)
 {
-    m_recorder.event("failure: " + text);
+    // A failed reading gets its own row ("read failed: ..."), written next.
+    if (!(m_readings && (m_readings->taking() || m_pollReadings->taking())))
+        m_recorder.event("failure: " + text);
     m_failureNote = QStringLiteral("%1 at %2")
                         .arg(QString::fromStdString(text), QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
     showRecordingState();

@@ -1,9 +1,12 @@
 #include "unattended/Reconnector.h"
 
 #include "visa/IoThread.h"
+#include "visa/OnIoThread.h"
 
 #include <QPointer>
 #include <QTime>
+
+#include <algorithm>
 
 namespace unattended {
 
@@ -19,20 +22,8 @@ Reconnector::Reconnector(instrument::IOClass& io, TrafficGate& gate, record::Rec
       m_schedule(schedule)
 {
     m_retryTimer.setSingleShot(true);
-    connect(&m_retryTimer, &QTimer::timeout, this, [this] { whenIdle([this] { attempt(); }); });
+    connect(&m_retryTimer, &QTimer::timeout, this, &Reconnector::attempt);
     m_gate.setReadingFailedListener([this](const std::string& reason) { readingFailed(reason); });
-}
-
-template <class Operation>
-auto Reconnector::quietly(Operation operation)
-{
-    struct Restore {
-        instrument::IOClass& io;
-        bool flag;
-        ~Restore() { io.bErrorFlag = flag; }
-    } restore{m_io, std::exchange(m_io.bErrorFlag, false)};
-    const visa::IoThread::Conversation talking(m_thread.get());
-    return operation();
 }
 
 std::string Reconnector::stateText() const
@@ -42,32 +33,63 @@ std::string Reconnector::stateText() const
 
 void Reconnector::stop()
 {
+    ++m_stops;
     m_retryTimer.stop();
+    if (const auto attempt = std::exchange(m_attempt, nullptr))
+        attempt->cancel();
     if (retrying())
         m_recorder.sessionClosed(); // the lost session is given up for good
     m_gate.setMuted(false);
     setPhase(Phase::Connected);
 }
 
+void Reconnector::aside(std::function<void()> job, std::function<void()> done)
+{
+    auto finished = [self = QPointer<Reconnector>(this), stops = m_stops, done = std::move(done)] {
+        if (self && self->m_stops == stops)
+            done();
+    };
+    if (!m_thread) {
+        job();
+        QTimer::singleShot(0, this, std::move(finished));
+        return;
+    }
+    m_thread->postAside([thread = m_thread.get(), job = std::move(job), finished = std::move(finished)] {
+        job();
+        thread->deliver(finished);
+    });
+}
+
 void Reconnector::readingFailed(const std::string& reason)
 {
     if (m_phase != Phase::Connected || !m_hooks.wanted || !m_hooks.wanted())
         return;
-    // Measuring waits from now on; the check runs from the event loop, not
+    // Measuring waits from now on; the check starts from the event loop, not
     // inside the reading being taken.
     setPhase(Phase::Checking);
-    QTimer::singleShot(0, this, [this, reason] { whenIdle([this, reason] { check(reason); }); });
+    QTimer::singleShot(0, this, [this, reason, stops = m_stops] {
+        if (m_stops == stops)
+            check(reason);
+    });
 }
 
 void Reconnector::check(const std::string& reason)
 {
     if (m_phase != Phase::Checking)
         return;
-    if (m_io.m_bVisaOpened && !quietly([this] { return m_io.GetID(); }).empty()) {
-        setPhase(Phase::Connected); // one bad reading, the instrument is there
+    if (!m_io.m_bVisaOpened || !m_io.m_Msg) {
+        lose(reason);
         return;
     }
-    lose(reason);
+    auto answered = std::make_shared<bool>(false);
+    aside([session = visa::sessionBehind(m_io.m_Msg),
+           answered] { *answered = !instrument::IOClass::askIdentity(*session).empty(); },
+          [this, reason, answered] {
+              if (*answered)
+                  setPhase(Phase::Connected); // one bad reading, the instrument is there
+              else
+                  lose(reason);
+          });
 }
 
 void Reconnector::lose(const std::string& reason)
@@ -77,55 +99,51 @@ void Reconnector::lose(const std::string& reason)
     m_lostSince = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
     m_lastRetryingRow = Clock::now();
     m_gate.setMuted(true);
-    quietly([this] {
-        try {
-            m_io.VISAClose();
-        } catch (const std::exception&) {
-            m_io.m_bVisaOpened = false; // the session is dead; a failed close changes nothing
-        }
-        return 0;
-    });
+    closeGivenUp(m_thread, m_io.releaseSession());
     setPhase(Phase::Retrying);
-    m_retryTimer.start(m_schedule.firstRetry);
+    m_attemptStarted = Clock::now();
+    m_retryTimer.start(m_schedule.retryEvery);
 }
 
 void Reconnector::attempt()
 {
-    if (!retrying())
+    if (!retrying() || m_attempt || !m_io.m_visa)
         return;
-    if (quietly([this] { return m_io.VISAOpen(); })) {
-        reopened();
+    m_attemptStarted = Clock::now();
+    m_attempt = std::make_shared<ReopenAttempt>(ReopenAttempt::Target{
+        visa::managerBehind(*m_io.m_visa), m_thread, m_io.resourceName(), m_io.baudRate()});
+    aside([attempt = m_attempt] { attempt->run(); },
+          [this, attempt = m_attempt] {
+              m_attempt.reset();
+              attemptEnded(*attempt);
+          });
+}
+
+void Reconnector::attemptEnded(ReopenAttempt& attempt)
+{
+    if (std::optional<Reopened> reopened = attempt.take()) {
+        this->reopened(std::move(*reopened));
         return;
     }
     if (Clock::now() - m_lastRetryingRow >= m_schedule.stillRetryingEvery) {
         m_recorder.event("still retrying");
         m_lastRetryingRow = Clock::now();
     }
-    m_retryTimer.start(m_schedule.retryEvery);
+    // A second from the start of this attempt, which may have spent it already.
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_attemptStarted);
+    m_retryTimer.start(std::max(std::chrono::milliseconds(0), m_schedule.retryEvery - spent));
 }
 
-void Reconnector::reopened()
+void Reconnector::reopened(Reopened reopened)
 {
+    m_io.adoptSession(std::move(reopened.session), reopened.identity);
     m_gate.setMuted(false);
     m_recorder.event("session reopened");
-    const InstrumentState after = quietly([this] { return readInstrumentState(m_io); });
-    for (const std::string& change : changesAfterReopen(m_before, after))
+    for (const std::string& change : changesAfterReopen(m_before, reopened.state))
         m_recorder.event(change);
     if (m_hooks.showState)
-        m_hooks.showState(after);
+        m_hooks.showState(reopened.state);
     setPhase(Phase::Connected);
-}
-
-void Reconnector::whenIdle(std::function<void()> step)
-{
-    if (!m_thread || !m_thread->callInFlight()) {
-        step();
-        return;
-    }
-    m_thread->whenIdle([self = QPointer<Reconnector>(this), step = std::move(step)] {
-        if (self)
-            step();
-    });
 }
 
 void Reconnector::setPhase(Phase phase)

@@ -3,6 +3,7 @@
 #include "instrument/IOClass.h"
 #include "record/Recorder.h"
 #include "unattended/InstrumentState.h"
+#include "unattended/ReopenAttempt.h"
 #include "unattended/TrafficGate.h"
 
 #include <QObject>
@@ -19,10 +20,10 @@ class IoThread;
 
 namespace unattended {
 
-// When a lost session is tried again, and how often the recording hears of it.
+// How often a lost session is tried again (from the start of one attempt to
+// the start of the next), and how often the recording hears of it.
 struct RetrySchedule {
-    std::chrono::milliseconds firstRetry{1000};
-    std::chrono::milliseconds retryEvery{5000};
+    std::chrono::milliseconds retryEvery{1000};
     std::chrono::milliseconds stillRetryingEvery{60000};
 };
 
@@ -34,7 +35,8 @@ struct ReconnectHooks {
     std::function<bool()> wanted;
     // The settings the program showed before the loss.
     std::function<InstrumentState()> stateBefore;
-    // Shows the settings read back after a reopen; must send nothing.
+    // Shows the settings read back after a reopen, keeping what was shown for
+    // a setting that could not be read; must send nothing.
     std::function<void(const InstrumentState&)> showState;
     // holding() or stateText() changed: measuring waits or goes on.
     std::function<void()> changed;
@@ -44,12 +46,17 @@ struct ReconnectHooks {
 // followed by the identity query; when that does not answer either, the line,
 // the device or the instrument is gone: "session lost: <reason>" is recorded
 // once, the dead session is closed, and the same resource is opened again as
-// Open does it, 1 s after the loss and then every 5 s, with a "still
-// retrying" row at most once a minute. A reopen records "session reopened",
-// reads the instrument's state back, records each setting found different
-// and lets measuring go on. Nothing is ever sent to the instrument but the
-// questions of an open; no attempt shows a message box or writes a row of
-// its own (the gate keeps its opens and closes out of the recording).
+// Open does it, every second, with a "still retrying" row at most once a
+// minute. A reopen records "session reopened", reads the instrument's state
+// back, records each setting found different or not read, and lets measuring
+// go on. Nothing is ever sent to the instrument but the questions of an
+// open; no attempt shows a message box or writes a row of its own (the gate
+// keeps the dead session's close and the reopen out of the recording).
+//
+// The identity query and every attempt run as jobs aside on the I/O thread
+// (IoThread::postAside): the window never waits for them, so the user's
+// clicks and keys act during retries, and Open/Close or the end of the
+// recording (stop()) end the retries at once.
 class Reconnector : public QObject {
     Q_OBJECT
 public:
@@ -74,14 +81,13 @@ private:
     void check(const std::string& reason);
     void lose(const std::string& reason);
     void attempt();
-    void reopened();
-    // Runs the step now, or once the call a handler waits for is over.
-    void whenIdle(std::function<void()> step);
+    void attemptEnded(ReopenAttempt& attempt);
+    void reopened(Reopened reopened);
     void setPhase(Phase phase);
-    // Runs an instrument operation without a message box, keeping the
-    // first-failure rule as it was for the user's own operations.
-    template <class Operation>
-    auto quietly(Operation operation);
+    // Runs `job` on the I/O thread as a job aside (inline without a thread),
+    // then `done` on the UI thread once no call is waited for, unless stop()
+    // came in between.
+    void aside(std::function<void()> job, std::function<void()> done);
 
     instrument::IOClass& m_io;
     TrafficGate& m_gate;
@@ -91,6 +97,9 @@ private:
     RetrySchedule m_schedule;
     QTimer m_retryTimer;
     Phase m_phase = Phase::Connected;
+    unsigned m_stops = 0; // results of jobs from before the latest stop() are not wanted
+    std::shared_ptr<ReopenAttempt> m_attempt; // the one under way
+    Clock::time_point m_attemptStarted;
     InstrumentState m_before;
     std::string m_lostSince; // wall-clock time of the loss, HH:MM:SS
     Clock::time_point m_lastRetryingRow;

@@ -8,6 +8,12 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QSignalSpy>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -169,44 +175,99 @@ TEST_F(RecordingTest, EveryReadingAndCommandOfASessionIsRecordedInTheTranscripts
 
 struct LineLoss {
     const char* name;
-    const char* fault;  // vantrel-sim's, seconds after its start
-    bool foundOffAfter; // the instrument comes back with its output off
+    std::vector<const char*> faults; // vantrel-sim's, seconds after its start
+    bool foundOffAfter;              // the instrument comes back with its output off
 };
 void PrintTo(const LineLoss& loss, std::ostream* out)
 {
     *out << loss.name;
 }
 
+long occurrences(const std::string& text, const std::string& part)
+{
+    long count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
 class ReconnectTest : public RecordingTest, public ::testing::WithParamInterface<LineLoss> {};
 
-TEST_P(ReconnectTest, ARecordingGoesOnThroughALostLineWithoutABoxAndSendsNoSetting)
+TEST_P(ReconnectTest, ARecordingGoesOnThroughEachLostLineWithoutABoxBackSoonAndSendsNoSetting)
 {
     const LineLoss& loss = GetParam();
-    startSimulator({"--fault", loss.fault});
+    std::vector<std::string> options;
+    for (const char* fault : loss.faults)
+        options.insert(options.end(), {"--fault", fault});
+    startSimulator(options);
     startRecordingWindow(QString::fromStdString(csvPath().string()));
     openOnSimulator();
     click(ui().cmdOutput);
     click(ui().chkRang); // 10 mA: a power cycle brings back 200 mA
-    ASSERT_TRUE(waitUntil([&] { return window->windowTitle().contains(" - session lost since "); }, 10000));
-    EXPECT_TRUE(window->windowTitle().endsWith(", retrying")) << window->windowTitle().toStdString();
-    ASSERT_TRUE(waitUntil([&] { return fileText(csvPath()).find(",session reopened\n") != std::string::npos; }, 15000));
+    // When the simulator notes each return of the line, and when each reopen
+    // reaches the file, both as this test sees them.
+    const std::size_t outages = loss.faults.size();
+    std::vector<double> backAt, reopenedAt;
+    bool captionSaidRetrying = false;
+    QElapsedTimer clock;
+    clock.start();
+    const auto seen = [&](std::vector<double>& times, long count) {
+        while (times.size() < static_cast<std::size_t>(count))
+            times.push_back(clock.elapsed() / 1000.0);
+    };
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const QString caption = window->windowTitle();
+            captionSaidRetrying = captionSaidRetrying
+                                  || (caption.contains(" - session lost since ") && caption.endsWith(", retrying"));
+            seen(backAt, occurrences(transcript(), "\n# back"));
+            seen(reopenedAt, occurrences(fileText(csvPath()), ",session reopened\n"));
+            return reopenedAt.size() >= outages;
+        },
+        30000));
     ASSERT_TRUE(waitForReadings(3)) << "measuring did not go on";
-    EXPECT_FALSE(window->windowTitle().contains("session lost"));
+    EXPECT_TRUE(captionSaidRetrying);
+    // The failure and the retries are over: the caption names the recording only.
+    EXPECT_TRUE(window->windowTitle().endsWith(" - recording run.csv")) << window->windowTitle().toStdString();
     EXPECT_EQ(colourOf(ui().picOutputon_off), loss.foundOffAfter ? forms::kLampOff : forms::kLampOn);
     click(ui().cmdComopen); // the transcript ends with the recording
     window->recordAction()->trigger();
     ASSERT_TRUE(waitUntil([&] { return fileText(csvPath()).ends_with(",recording stopped\n"); }));
 
+    ASSERT_EQ(backAt.size(), outages);
+    for (std::size_t i = 0; i < outages; ++i) // tried every second: well within this bound, every time
+        EXPECT_LT(reopenedAt[i] - backAt[i], 2.5) << "outage " << i + 1 << " of " << outages;
     EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown[0].text;
     const std::vector<Record> records = recorded();
     std::vector<std::string> events = csvEvents(records);
-    EXPECT_EQ(std::ranges::count_if(events, [](auto& e) { return e.starts_with("session lost: "); }), 1);
-    // Measuring waits while the line is gone: one failed reading, not one per sample.
-    EXPECT_EQ(std::ranges::count_if(events, [](auto& e) { return e.starts_with("read failed: "); }), 1);
+    const auto starting = [&](const char* start) {
+        return std::ranges::count_if(events, [&](auto& e) { return e.starts_with(start); });
+    };
+    EXPECT_EQ(starting("session lost: "), static_cast<long>(outages));
+    // Measuring waits while the line is gone: one failed reading per loss,
+    // written once (no "failure:" row beside it).
+    EXPECT_EQ(starting("read failed: "), static_cast<long>(outages));
+    EXPECT_EQ(starting("failure: "), 0);
+    // Readings after each reopen, before the next loss.
+    const auto isEvent = [](const char* start) {
+        return [start](const Record& r) { return r.size() == 6 && r[5].starts_with(start); };
+    };
+    for (auto row = records.begin(); (row = std::find_if(row, records.end(), isEvent("session reopened"))) != records.end();
+         ++row) {
+        const auto nextLoss = std::find_if(row, records.end(), isEvent("session lost: "));
+        EXPECT_TRUE(std::any_of(row, nextLoss, [](const Record& r) { return r.size() == 6 && !r[2].empty(); }))
+            << "no reading between a reopen and what followed it";
+    }
+    std::vector<std::string> lost = events;
+    std::erase_if(lost, [](auto& e) { return !e.starts_with("session lost: "); });
     std::erase_if(events, [](auto& e) { return !e.starts_with("session ") && !e.ends_with(" after reopen"); });
-    std::vector<std::string> expected{"session opened", events.at(1), "session reopened"};
-    if (loss.foundOffAfter)
-        expected.insert(expected.end(), {"output found off after reopen", "range of CH1 found 200 mA after reopen"});
+    std::vector<std::string> expected{"session opened"};
+    for (const std::string& each : lost) {
+        expected.insert(expected.end(), {each, "session reopened"});
+        if (loss.foundOffAfter)
+            expected.insert(expected.end(), {"output found off after reopen", "range of CH1 found 200 mA after reopen"});
+        EXPECT_NE(each.find("went away"), std::string::npos) << each;
+    }
     expected.push_back("session closed");
     EXPECT_EQ(events, expected);
     EXPECT_EQ(ui().chkRang->isChecked(), loss.foundOffAfter);
@@ -216,14 +277,120 @@ TEST_P(ReconnectTest, ARecordingGoesOnThroughALostLineWithoutABoxAndSendsNoSetti
               0)
         << "a setting was sent after the loss:\n"
         << afterLoss;
-    EXPECT_NE(events[1].find("went away"), std::string::npos) << events[1];
     // Reading for reading and command for command, with "OUTPut 1" sent once, by the click.
     EXPECT_EQ(recordedTraffic(records), transcriptTraffic(withoutLostReplies(transcript())));
 }
 
 INSTANTIATE_TEST_SUITE_P(LineLosses, ReconnectTest,
-                         ::testing::Values(LineLoss{"Unplugged", "outage:3@0.5", false},
-                                           LineLoss{"PowerCycled", "powercycle:3@0.5", true}),
+                         ::testing::Values(LineLoss{"Unplugged", {"outage:3@0.5"}, false},
+                                           LineLoss{"PowerCycled", {"powercycle:3@0.5"}, true},
+                                           LineLoss{"TwoOutagesSixSecondsApart", {"outage:3@2", "outage:9@2"}, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A LAN instrument that takes connections and never answers: each reconnect
+// attempt then waits its whole identity timeout.
+class SilentListener {
+public:
+    explicit SilentListener(std::uint16_t port) : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
+    {
+        const int yes = 1;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_listening = ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(m_fd, 8) == 0;
+    }
+    ~SilentListener()
+    {
+        for (int fd : m_accepted)
+            ::close(fd);
+        ::close(m_fd);
+    }
+    bool listening() const { return m_listening; }
+    // Takes the connections waiting; how many came so far.
+    std::size_t connections()
+    {
+        for (int fd; (fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
+            m_accepted.push_back(fd);
+        return m_accepted.size();
+    }
+    // The program has closed the latest connection.
+    bool latestClosed()
+    {
+        pollfd p{m_accepted.back(), POLLIN, 0};
+        char byte;
+        while (::poll(&p, 1, 0) > 0)
+            if (::recv(m_accepted.back(), &byte, 1, MSG_DONTWAIT) <= 0)
+                return true;
+        return false;
+    }
+
+private:
+    int m_fd;
+    bool m_listening = false;
+    std::vector<int> m_accepted;
+};
+
+struct ClickDuringRetry {
+    const char* name;
+    bool stopRecording; // File > Stop Recording, else Open/Close
+};
+void PrintTo(const ClickDuringRetry& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class RetryClickTest : public RecordingTest, public ::testing::WithParamInterface<ClickDuringRetry> {};
+
+// While an attempt waits for a silent instrument, the window never waits for
+// it: the click acts at once, ends the retries, and the window goes to its
+// closed state with the lost session recorded as closed.
+TEST_P(RetryClickTest, AClickDuringAReconnectAttemptActsAtOnceAndEndsTheRetries)
+{
+    startLanSimulator();
+    startRecordingWindow(QString::fromStdString(csvPath().string()));
+    openOnSimulator();
+    ASSERT_TRUE(waitForReadings());
+    const std::string hostAndPort = resource().substr(0, resource().rfind("::SOCKET"));
+    const auto port = static_cast<std::uint16_t>(std::stoi(hostAndPort.substr(hostAndPort.rfind("::") + 2)));
+    QSignalSpy waits(ioThread.lock().get(), &visa::IoThread::callWaiting);
+    m_simulator.reset(); // the instrument goes away; something silent takes its port
+    SilentListener silent(port);
+    ASSERT_TRUE(silent.listening());
+    ASSERT_TRUE(waitUntil([&] { return silent.connections() >= 1; }, 10000)) << "no reconnect attempt came";
+    ASSERT_TRUE(window->windowTitle().endsWith(", retrying")) << window->windowTitle().toStdString();
+
+    if (GetParam().stopRecording) {
+        ASSERT_TRUE(window->recordAction()->isEnabled()) << "the menu is greyed during the attempt";
+        window->recordAction()->trigger();
+    } else {
+        click(ui().cmdComopen);
+    }
+    expectClosedPanel(); // at once, while the attempt still waits
+    EXPECT_EQ(colourOf(ui().picMesCommand), forms::kLampOff);
+    EXPECT_EQ(waits.count(), 0) << "the window waited for a reconnect attempt";
+    EXPECT_EQ(window->windowTitle().contains("recording"), !GetParam().stopRecording);
+    EXPECT_FALSE(window->windowTitle().contains("session lost")) << window->windowTitle().toStdString();
+    // The attempt under way lets its connection go, and none follows.
+    ASSERT_TRUE(waitUntil([&] { return silent.latestClosed(); }));
+    const std::size_t attempts = silent.connections();
+    QTest::qWait(1500); // longer than the retry interval
+    EXPECT_EQ(silent.connections(), attempts) << "the retries went on";
+    EXPECT_TRUE(window->acquisition().isPaused()) << "readings are still asked";
+
+    if (!GetParam().stopRecording)
+        window->recordAction()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return fileText(csvPath()).ends_with(",recording stopped\n"); }));
+    std::vector<std::string> events = csvEvents(recorded());
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_TRUE(events[events.size() - 3].starts_with("session lost: ")) << events[events.size() - 3];
+    EXPECT_EQ(std::vector<std::string>(events.end() - 2, events.end()),
+              (std::vector<std::string>{"session closed", "recording stopped"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Clicks, RetryClickTest,
+                         ::testing::Values(ClickDuringRetry{"OpenClose", false}, ClickDuringRetry{"StopRecording", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The recording program is a second run of this test, in the role the

@@ -112,8 +112,16 @@ TEST_P(FailedOpen, LeavesThePanelClosedWithOneBoxAndThePortFree)
 {
     startSimulator(GetParam().options);
     startProgram();
+    // Whether another program could take the port while the box is up: our
+    // lock file is gone (the device's exclusive mode does not hold root back).
+    std::optional<bool> freeAtTheBox;
+    dialogs.callInFlight = [&, inFlight = dialogs.callInFlight] {
+        freeAtTheBox = !fs::exists(visa::SerialLockFile(m_link.string()).path());
+        return inFlight();
+    };
     typeResourceAndOpen(resource());
     expectOneErrorBox("No reply from " + resource() + " within 2000 ms. Is the instrument on and set to 38400 baud?");
+    EXPECT_EQ(freeAtTheBox, true) << "the port was still held while the box showed";
     expectClosedPanel();
     // The failed open closed the port: another program can take it at once.
     QSerialPort other(QString::fromStdString(m_link.string()));

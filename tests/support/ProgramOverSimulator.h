@@ -98,6 +98,7 @@ protected:
     {
         const instrument::Surroundings surroundings =
             app::programSurroundings(panel::ResourceMode::Hardware, dialogs, [this] { ++programEnds; });
+        ioThread = surroundings.io;
         dialogs.callInFlight = [io = std::weak_ptr(surroundings.io)] {
             const auto thread = io.lock();
             return thread && thread->callInFlight();
@@ -150,6 +151,7 @@ protected:
 
     fs::path m_dir, m_link, m_log;
     std::string m_resource;
+    std::weak_ptr<visa::IoThread> ioThread; // the window's, once started
     std::optional<SimulatorProcess> m_simulator;
 };
 

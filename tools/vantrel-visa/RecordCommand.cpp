@@ -54,8 +54,9 @@ RecordCommand::RecordCommand(RecordOptions options, visa::ResourceManagerFactory
               this, [this] { finishWhenIdle(kFileNotWritable); }, Qt::QueuedConnection);
       }),
       m_instrument(instrument::Surroundings{std::move(managers), this, this, nullptr, m_io, &m_gate}),
-      m_readings(m_instrument, m_io,
-                 [this](const instrument::Readback& reading) { m_acquisition.readingTaken(reading); }),
+      m_readings(
+          m_instrument, m_io, [this](const instrument::Readback& reading) { m_acquisition.readingTaken(reading); },
+          [this] { m_acquisition.readingDropped(); }),
       m_acquisition(scope::SampleTarget{m_samples, m_lastIndex, m_dataValid}, acquisitionHooks()),
       m_reconnector(m_instrument, m_gate, m_recorder, m_io, reconnectHooks())
 {
@@ -90,7 +91,9 @@ unattended::ReconnectHooks RecordCommand::reconnectHooks()
     unattended::ReconnectHooks hooks;
     hooks.wanted = [this] { return m_measuring && m_recorder.isRecording(); };
     hooks.stateBefore = [this] { return m_state; };
-    hooks.showState = [this](const unattended::InstrumentState& state) { m_state = state; };
+    hooks.showState = [this](const unattended::InstrumentState& state) {
+        m_state = unattended::keptWhereUnread(m_state, state);
+    };
     hooks.changed = [this] { m_acquisition.scheduleChanged(); };
     return hooks;
 }
@@ -115,7 +118,7 @@ int RecordCommand::run()
     m_state = unattended::readInstrumentState(m_instrument);
     if (m_status)
         return *m_status; // ended while opening
-    m_recorder.rangeShown(m_state.range ? "200 mA" : "10 mA");
+    m_recorder.rangeShown(m_state.range.value_or(false) ? "200 mA" : "10 mA");
     m_measuring = true;
     m_acquisition.start();
     if (m_options.duration)
