@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Soak run of unattended recording: one recording through the window (under
 # xvfb-run, the resource typed and opened with xdotool) and one through
-# `vantrel-visa record`, each against `vantrel-sim --pty` with 5 outages and
-# 1 power cycle, each started under nohup and sent a SIGHUP a third of the
+# `vantrel-visa record`, each against `vantrel-sim --pty` with 6 outages (two
+# of them 6 s apart) and 1 power cycle, each started under nohup and sent a SIGHUP a third of the
 # way in, as a closed terminal sends it. Reports per run: readings in the
 # file against the I? replies that reached the program (the transcript's
 # replies less those an outage swallowed), outages noted against injected,
-# seconds from the line's return to "session reopened", message boxes shown,
+# seconds from the line's return to "session reopened" (each, and the
+# largest against the 1.5 s goal), message boxes shown,
 # and the CPU the program used while retrying through the longest outage.
 # Not part of the test command. Needs the binaries built (scripts/build.sh),
 # xvfb-run, openbox and xdotool.
@@ -31,7 +32,7 @@ trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 
 total=$((minutes * 60))
 # The outage the CPU is measured through: up to 20 s, and over (with the
-# 5 s retry interval and its reopen) before the next fault begins.
+# 1 s retry interval and its reopen) before the next fault begins.
 long=$((total / 8 - 8 < 20 ? total / 8 - 8 : 20))
 [ "$long" -ge 6 ] || { echo "soak: at least 2 minutes" >&2; exit 2; }
 faults=()
@@ -42,6 +43,10 @@ for i in 1 2 3 4 5 6; do
   [ "$i" -eq 6 ] && kind=powercycle for=3
   faults+=(--fault "$kind:$at@$for")
   spans+=("$at $for")
+  if [ "$i" -eq 4 ]; then # a second outage 6 s after this one began: close outages must not merge
+    faults+=(--fault "outage:$((at + 6))@2")
+    spans+=("$((at + 6)) 2")
+  fi
 done
 
 # Polls a condition every 100 ms for up to $1 seconds.
@@ -147,7 +152,7 @@ def replies_received(transcript):
 def wall(text):
     return datetime.datetime.strptime(text, "%Y-%m-%dT%H:%M:%S.%fZ").replace(tzinfo=datetime.timezone.utc).timestamp()
 
-print(f"Vantrel soak, {minutes} min per run, {len(spans)} faults (5 outages, 1 power cycle)")
+print(f"Vantrel soak, {minutes} min per run, {len(spans)} faults (6 outages, two of them 6 s apart, 1 power cycle)")
 for mode in ("window", "headless"):
     d = os.path.join(work, mode)
     start = float(open(os.path.join(d, "start")).read())
@@ -176,7 +181,9 @@ for mode in ("window", "headless"):
         later = [t - back for t in reopened if t > back - 0.5]
         delays.append(min(later) if later else float("nan"))
     print("  seconds from the line's return to 'session reopened': "
-          + ", ".join(f"{x:.2f}" for x in delays) + f" (bound: 5 s retry interval + 1.5 s)")
+          + ", ".join(f"{x:.2f}" for x in delays))
+    worst = max(float("inf") if x != x else x for x in delays)  # an outage never reopened counts as endless
+    print(f"  largest: {worst:.2f} s ({'within' if worst <= 1.5 else 'OVER'} the 1.5 s goal)")
     print(f"  after reopen: {[e for _, e in events if e.endswith('after reopen')]}")
     after_loss = transcript[transcript.find("\n# outage:"):]
     print(f"  'OUTPut 1' sent after the first outage: {after_loss.count('> OUTPut 1')}")
