@@ -109,6 +109,11 @@ private:
     // The open session, or a failure naming that none is open.
     visa::Session& session() const;
     void setUpInterface();
+    // The identity query of an open, which must get the identity: an answer
+    // meant for an earlier question (another program's, later than its
+    // timeout) is dropped with whatever follows it until the line is quiet,
+    // and the question asked once more; empty after a failure (reported).
+    std::string identityInTurn();
     bool queryTruthValue(const std::string& query);
     Readback readThreeFields(const std::string& query, bool watchAlarms);
     Readback parseThreeFields(const std::string& query, const std::string& reply, bool watchAlarms);
