@@ -37,14 +37,18 @@ auto Reconnector::quietly(Operation operation)
 
 std::string Reconnector::stateText() const
 {
-    return retrying() ? "session lost since " + m_lostSince + ", retrying" : std::string();
+    if (!retrying())
+        return {};
+    return (m_neverOpened ? "open failed at " : "session lost since ") + m_lostSince + ", retrying";
 }
 
 void Reconnector::stop()
 {
     m_retryTimer.stop();
-    if (retrying())
+    if (retrying() && !m_neverOpened)
         m_recorder.sessionClosed(); // the lost session is given up for good
+    m_neverOpened = false;
+    m_gate.letOpeningThrough(false);
     m_gate.setMuted(false);
     setPhase(Phase::Connected);
 }
@@ -74,8 +78,6 @@ void Reconnector::lose(const std::string& reason)
 {
     m_before = m_hooks.stateBefore ? m_hooks.stateBefore() : InstrumentState{};
     m_recorder.event("session lost: " + reason);
-    m_lostSince = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
-    m_lastRetryingRow = Clock::now();
     m_gate.setMuted(true);
     quietly([this] {
         try {
@@ -85,6 +87,21 @@ void Reconnector::lose(const std::string& reason)
         }
         return 0;
     });
+    startRetrying();
+}
+
+void Reconnector::retryFailedOpen()
+{
+    m_neverOpened = true;
+    m_gate.letOpeningThrough(true); // "session opened" and the identity, as Open records them
+    startRetrying();
+}
+
+void Reconnector::startRetrying()
+{
+    m_lostSince = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
+    m_lastRetryingRow = Clock::now();
+    m_gate.setMuted(true);
     setPhase(Phase::Retrying);
     m_retryTimer.start(m_schedule.firstRetry);
 }
@@ -107,10 +124,14 @@ void Reconnector::attempt()
 void Reconnector::reopened()
 {
     m_gate.setMuted(false);
-    m_recorder.event("session reopened");
+    m_gate.letOpeningThrough(false);
+    const bool lost = !std::exchange(m_neverOpened, false);
+    if (lost)
+        m_recorder.event("session reopened");
     const InstrumentState after = quietly([this] { return readInstrumentState(m_io); });
-    for (const std::string& change : changesAfterReopen(m_before, after))
-        m_recorder.event(change);
+    if (lost)
+        for (const std::string& change : changesAfterReopen(m_before, after))
+            m_recorder.event(change);
     if (m_hooks.showState)
         m_hooks.showState(after);
     setPhase(Phase::Connected);

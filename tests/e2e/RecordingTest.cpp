@@ -673,4 +673,97 @@ TEST_P(HeadlessEndingTest, EndsSoonAfterASignalWithWholeRows)
 INSTANTIATE_TEST_SUITE_P(HeadlessEndings, HeadlessEndingTest, ::testing::ValuesIn(kHeadlessEndings),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// vantrel started for an unattended run: `vantrel --open RESOURCE [--speed
+// NAME] [--record FILE]`, the real program (offscreen) against vantrel-sim.
+struct UnattendedStart {
+    const char* name;
+    std::vector<std::string> arguments; // {resource} and {file} stand for the case's own
+    int exitStatus;                     // -1: runs until SIGTERM, which ends it with 0
+    const char* errorHas;
+    bool measures{};       // readings come and are recorded, at least 0.2 s apart (Slow)
+    bool instrumentLater{}; // the simulator starts once the first open has failed
+};
+void PrintTo(const UnattendedStart& start, std::ostream* out)
+{
+    *out << start.name;
+}
+
+const UnattendedStart kUnattendedStarts[] = {
+    {"OpensAndRecordsReadings", {"--open", "{resource}", "--speed", "Slow", "--record", "{file}"}, -1, "", true},
+    {"FailedOpenSaysWhyOnTheTerminal", {"--open", "ASRL/nonexistent/orvane::INSTR"}, -1, "vantrel: No such device"},
+    {"FailedOpenWhileRecordingIsTriedAgain",
+     {"--open", "{resource}", "--speed", "Slow", "--record", "{file}"},
+     -1,
+     "vantrel: No such device",
+     true,
+     true},
+    {"RecordIntoAMissingFolder", {"--open", "{resource}", "--record", "/nonexistent/run.csv"}, 3, "/nonexistent/run.csv"},
+    {"RecordWithoutPermission", {"--open", "{resource}", "--record", "/sys/vantrel-run.csv"}, 3, "/sys/vantrel-run.csv"},
+    {"RecordIntoAFolderThatMakesNoFiles", {"--record", "/proc/vantrel-run.csv"}, 3, "no file can be made"},
+    {"RecordOverAnExistingFile", {"--open", "{resource}", "--record", "{existing}"}, 3, "exists already"},
+    {"UnknownSpeed", {"--open", "{resource}", "--speed", "Turbo"}, 2, "Special, Fast, Mid or Slow"},
+};
+
+class UnattendedStartTest : public RecordingTest, public ::testing::WithParamInterface<UnattendedStart> {};
+
+TEST_P(UnattendedStartTest, OpensAsOpenDoesAndSaysEveryFailureOnTheTerminal)
+{
+    const UnattendedStart& start = GetParam();
+    const fs::path laterLink = m_dir / "later";
+    if (start.instrumentLater)
+        m_resource = "ASRL" + laterLink.string() + "::INSTR";
+    else
+        startSimulator();
+    std::ofstream(m_dir / "existing.csv") << "mine\n";
+    std::vector<std::string> arguments;
+    for (const std::string& argument : start.arguments)
+        arguments.push_back(argument == "{resource}"   ? resource()
+                            : argument == "{file}"     ? csvPath().string()
+                            : argument == "{existing}" ? (m_dir / "existing.csv").string()
+                                                       : argument);
+    const char* buildDir = std::getenv("VANTREL_BUILD_DIR");
+    SimulatorProcess program(buildDir ? std::string(buildDir) + "/vantrel" : VANTREL_PROGRAM_PATH, arguments);
+    std::string errors;
+    if (start.exitStatus >= 0) {
+        EXPECT_EQ(program.wait(10s), start.exitStatus);
+        errors = program.errorText();
+    } else if (start.measures) {
+        if (start.instrumentLater) {
+            ASSERT_TRUE(waitUntil([&] { return (errors += program.errorText()).find(start.errorHas) != errors.npos; }))
+                << errors;
+            startSimulator({}, laterLink);
+        }
+        ASSERT_TRUE(waitUntil([&] { return readingsLogged() >= 5; }, 15000)) << program.errorText();
+        EXPECT_EQ(program.stop(SIGTERM), 0);
+    } else {
+        ASSERT_TRUE(waitUntil([&] { return (errors += program.errorText()).find(start.errorHas) != errors.npos; }))
+            << errors;
+        EXPECT_EQ(program.stop(SIGTERM), 0);
+    }
+    EXPECT_NE(errors.find(start.errorHas), std::string::npos) << errors;
+    EXPECT_EQ(fileText(m_dir / "existing.csv"), "mine\n");
+    if (!start.measures) {
+        EXPECT_EQ(readingsLogged(), 0);
+        return;
+    }
+    const std::vector<Record> records = recorded();
+    EXPECT_EQ(csvEvents(records).back(), "recording stopped");
+    EXPECT_EQ(std::ranges::count(csvEvents(records), std::string("session opened")), 1);
+    EXPECT_NE(fileText(csvPath()).find("# identity: Quendel,Orvane DC Source,SIM0001,1.00\n"), std::string::npos);
+    EXPECT_EQ(recordedTraffic(records), transcriptTraffic(transcript()));
+    // Slow pauses 200 ms before each reading.
+    std::optional<double> last;
+    for (const Record& row : records) {
+        if (row.size() != 6 || row[2].empty() || row[0] == "elapsed_s")
+            continue;
+        const double elapsed = std::stod(row[0]);
+        if (last)
+            EXPECT_GE(elapsed - *last, 0.19) << "readings closer than the Slow pause";
+        last = elapsed;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(UnattendedStarts, UnattendedStartTest, ::testing::ValuesIn(kUnattendedStarts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
