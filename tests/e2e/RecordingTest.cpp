@@ -663,7 +663,8 @@ TEST_P(HeadlessEndingTest, EndsSoonAfterASignalWithWholeRows)
         EXPECT_TRUE(text.ends_with(",recording stopped\n")) << text;
     EXPECT_EQ(errors.find("program is ending"), std::string::npos) << errors;
     // The open was given up at the signal, and the reading's wait, not waited out.
-    EXPECT_EQ(text.find("No reply from"), std::string::npos) << text;
+    if (ending.moment == Moment::FirstOpen || ending.moment == Moment::SilentRead)
+        EXPECT_EQ(text.find("No reply from"), std::string::npos) << text;
     if (ending.moment == Moment::Measuring)
         EXPECT_EQ(recordedTraffic(records), transcriptTraffic(transcript()));
     // No lock file of the port is left behind.
@@ -750,7 +751,11 @@ TEST_P(UnattendedStartTest, OpensAsOpenDoesAndSaysEveryFailureOnTheTerminal)
     EXPECT_EQ(csvEvents(records).back(), "recording stopped");
     EXPECT_EQ(std::ranges::count(csvEvents(records), std::string("session opened")), 1);
     EXPECT_NE(fileText(csvPath()).find("# identity: Quendel,Orvane DC Source,SIM0001,1.00\n"), std::string::npos);
-    EXPECT_EQ(recordedTraffic(records), transcriptTraffic(transcript()));
+    // The window ends without waiting for the answer to the question out.
+    const std::vector<std::string> rows = recordedTraffic(records), sent = transcriptTraffic(transcript());
+    ASSERT_LE(rows.size(), sent.size());
+    EXPECT_GE(rows.size() + 1, sent.size());
+    EXPECT_TRUE(std::equal(rows.begin(), rows.end(), sent.begin()));
     // Slow pauses 200 ms before each reading.
     std::optional<double> last;
     for (const Record& row : records) {
