@@ -101,6 +101,7 @@ private:
     // (a VISA library the user named that cannot be loaded).
     std::string m_lastMessage;
     bool m_statusShown = false;
+    std::optional<EndingBudget> m_ending; // a signal asked the run to end
 
     record::Recorder m_recorder;
     unattended::TrafficGate m_gate{m_recorder};
@@ -117,7 +118,6 @@ private:
     QEventLoop m_loop;
     QTimer m_statusTimer;
     std::optional<int> m_status;
-    std::optional<EndingBudget> m_ending; // a signal asked the run to end
     long m_rows = 0;
     long m_rowsAtLastStatus = 0;
     std::string m_lastReading;
