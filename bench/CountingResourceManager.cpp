@@ -19,6 +19,7 @@ public:
     std::int16_t hardwareInterfaceType() const override { return m_inner->hardwareInterfaceType(); }
     void setTimeout(std::int32_t milliseconds) override { m_inner->setTimeout(milliseconds); }
     void close() override { m_inner->close(); }
+    void dropLateReplies() override { m_inner->dropLateReplies(); }
 
     std::int32_t writeString(const std::string& text) override
     {

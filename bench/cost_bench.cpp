@@ -48,6 +48,7 @@ public:
     {
         return m_identity ? "Quendel,Orvane DC Source,SIM0001,1.00\n" : "124.987,15.012,9.996\n";
     }
+    void dropLateReplies() override {}
     visa::SerialView* serial() override { return this; }
     void setBaudRate(std::int32_t) override {}
     void setDataBits(std::int16_t) override {}

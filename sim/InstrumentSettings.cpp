@@ -126,6 +126,8 @@ void applyFaultOption(InstrumentSettings& settings, std::string_view text)
         faults.shortReply = true;
     } else if (name == "slow" && hasArgument) {
         faults.slow = milliseconds(1.0);
+    } else if (name == "late" && hasArgument) {
+        faults.lateFirstAnswer = milliseconds(1.0);
     } else if (name == "hangup" && hasArgument) {
         faults.hangupAfter = milliseconds(1000.0);
     } else if ((name == "outage" || name == "powercycle") && hasArgument) {
@@ -139,7 +141,7 @@ void applyFaultOption(InstrumentSettings& settings, std::string_view text)
         const auto [channel, seconds] = channelAndValue(argument, '@');
         faults.ocpTrips.push_back({channel, std::chrono::milliseconds(std::llround(seconds * 1000.0))});
     } else {
-        reject("expected silent, slow:MS, garbage, short, hangup:SECONDS, outage:AT@FOR, powercycle:AT@FOR, "
+        reject("expected silent, slow:MS, late:MS, garbage, short, hangup:SECONDS, outage:AT@FOR, powercycle:AT@FOR, "
                "ocp:CH@SECONDS or over:CH");
     }
 }

@@ -19,6 +19,9 @@ struct Faults {
     bool garbage = false;                                 // replies are line noise
     bool shortReply = false;                              // replies lose their last field
     std::optional<std::chrono::milliseconds> hangupAfter; // vantrel-sim only
+    // vantrel-sim only: the first question is answered this late (after a
+    // program's timeout, say), and every later reply waits its turn behind it.
+    std::optional<std::chrono::milliseconds> lateFirstAnswer;
     // vantrel-sim only: at `at` after start the instrument goes away for
     // `length`, as an unplugged and replugged adapter (or, with powerCycle,
     // an instrument switched off and on, which comes back in its power-on

@@ -24,6 +24,7 @@
 #include <memory>
 #include <random>
 #include <stdexcept>
+#include <utility>
 
 namespace sim {
 namespace {
@@ -303,6 +304,8 @@ private:
     void queueReply(Peer& peer, std::string reply)
     {
         auto due = SteadyClock::now() + m_options.instrument.faults.slow;
+        if (const auto late = m_options.instrument.faults.lateFirstAnswer; late && !std::exchange(m_lateAnswered, true))
+            due += *late; // the replies queued after it follow it
         if (peer.pty) {
             // A pty delivers instantly at any speed; the instrument's line does not.
             due = std::max(due, peer.lineBusyUntil)
@@ -346,6 +349,7 @@ private:
     std::list<Peer> m_peers;
     std::size_t m_nextOutage = 0; // index of the outage under way or next to come
     bool m_away = false;          // that outage is under way
+    bool m_lateAnswered = false;  // the first question's late answer is queued
 };
 
 } // namespace

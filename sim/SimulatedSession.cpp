@@ -32,6 +32,14 @@ void SimulatedSession::close()
     m_open = false;
 }
 
+void SimulatedSession::dropLateReplies()
+{
+    // The simulated line knows every reply still on its way: dropping them
+    // all now is what waiting until they have come and discarding them does.
+    m_pending.clear();
+    m_received.clear();
+}
+
 void SimulatedSession::ensureOpen() const
 {
     if (!m_open)

@@ -25,6 +25,8 @@ public:
     void close() override;
     std::int32_t writeString(const std::string& text) override;
     std::string readString(std::int32_t maxCount) override;
+    // A new session has nothing on its way: it starts clean by itself.
+    void dropLateReplies() override;
 
 protected:
     // What travelling over the interface does to the bytes and how long it

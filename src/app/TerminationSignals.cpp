@@ -14,13 +14,13 @@ namespace {
 constexpr std::array kSignals{SIGTERM, SIGINT, SIGHUP};
 
 // The handler may only do async-signal-safe things: one byte into a pipe
-// that the UI thread watches.
+// that the UI thread watches, the signal's number.
 int g_pipe[2] = {-1, -1};
 
-void onSignal(int)
+void onSignal(int signalNumber)
 {
     const int savedErrno = errno;
-    const char byte = 1;
+    const auto byte = static_cast<char>(signalNumber);
     [[maybe_unused]] const auto written = ::write(g_pipe[1], &byte, 1);
     errno = savedErrno;
 }
@@ -72,11 +72,9 @@ TerminationSignals::~TerminationSignals()
 void TerminationSignals::drain()
 {
     char bytes[16];
-    bool any = false;
-    while (::read(g_pipe[0], bytes, sizeof bytes) > 0)
-        any = true;
-    if (any)
-        emit received();
+    for (ssize_t count; (count = ::read(g_pipe[0], bytes, sizeof bytes)) > 0;)
+        for (ssize_t i = 0; i < count; ++i)
+            emit received(static_cast<unsigned char>(bytes[i]));
 }
 
 } // namespace app

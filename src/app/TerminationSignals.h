@@ -22,7 +22,8 @@ public:
     ~TerminationSignals() override;
 
 signals:
-    void received();
+    // Once for every signal that came, with its number, in order.
+    void received(int signalNumber);
 
 private:
     void drain();

@@ -10,6 +10,7 @@
 #include "forms/WindowFont.h"
 #include "history/HistoryWindows.h"
 #include "panel/MainForm.h"
+#include "scope/SpeedList.h"
 #include "serve/ServeOptions.h"
 #include "version/Version.h"
 
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,8 @@ namespace {
 
 struct Options {
     bool simulate = false;
+    std::optional<std::string> openResource;
+    std::optional<int> speed; // position in the speed list
     std::optional<std::string> recordFile;
     std::optional<std::string> recording; // a recording to show, alone
     serve::ServeOptions serve;            // the live view in the browser
@@ -43,7 +47,7 @@ std::string helpText(const cli::CommandLine& commandLine)
                {cli::kExitDone, "ended by File > Exit, the close box, SIGTERM, SIGINT or SIGHUP"},
                {cli::kExitFailed, "no display or no resource manager can be opened, or the RECORDING cannot be shown"},
                {cli::kExitUsage, "the command line is malformed"},
-               {cli::kExitFile, "the --record FILE exists already or is a folder"},
+               {cli::kExitFile, "the --record FILE exists already, is a folder, or cannot be made"},
            });
 }
 
@@ -93,6 +97,17 @@ int main(int argc, char** argv)
         {"--record", "FILE",
          "record every reading and event to FILE (CSV) from the start;\nan existing FILE is never replaced",
          [&](const std::string& file) { options.recordFile = file; }},
+        {"--open", "RESOURCE",
+         "open RESOURCE at start as Open does, and measure; with --record\n"
+         "an open that fails is tried again every second",
+         [&](const std::string& resource) { options.openResource = resource; }},
+        {"--speed", "NAME",
+         "pause before each reading, as picked from the speed list:\nSpecial, Fast (default), Mid or Slow",
+         [&](const std::string& name) {
+             options.speed = scope::speedIndex(name);
+             if (!options.speed)
+                 throw std::invalid_argument("expected Special, Fast, Mid or Slow");
+         }},
     };
     for (cli::Option& option : serve::serveOptions(options.serve))
         optionTable.push_back(std::move(option));
@@ -157,15 +172,29 @@ int main(int argc, char** argv)
     app::TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &app::TerminationSignals::received, &window,
                      &panel::MainForm::end_program_Click);
+    // Before any window shows: a file that cannot be made is said here, not
+    // in a box nobody may see (a virtual display). A file made meanwhile is
+    // refused as well: the recording never replaces one.
+    if (options.recordFile) {
+        try {
+            window.beginRecording(QString::fromStdString(*options.recordFile),
+                                  record::RecordingFile::Existing::Refuse);
+        } catch (const std::exception& failure) {
+            std::fprintf(stderr, "vantrel: %s\n", failure.what());
+            return cli::kExitFile;
+        }
+    }
     window.show();
     started = true;
-    // A file made meanwhile is refused as well: the recording never replaces one.
-    if (options.recordFile)
-        window.startRecording(QString::fromStdString(*options.recordFile), record::RecordingFile::Existing::Refuse);
     // A live view that cannot be served is said in a box; the window goes on.
     if (options.serve.address && window.serveLiveView(options.serve)) {
         std::printf("vantrel: live view at %s\n", qPrintable(window.liveViewUrl()));
         std::fflush(stdout);
     }
+    if (options.openResource || options.speed)
+        window.openAtStart(options.openResource ? std::optional(QString::fromStdString(*options.openResource))
+                                                : std::nullopt,
+                           options.speed,
+                           [](const std::string& failure) { std::fprintf(stderr, "vantrel: %s\n", failure.c_str()); });
     return application.exec();
 }

@@ -197,7 +197,7 @@ bool IOClass::VISAOpen()
     // so that another program may take it while the box is up.
     std::optional<std::string> heldBack;
     m_heldReport = &heldBack;
-    const std::string identity = GetID();
+    const std::string identity = identityInTurn();
     if (identity.empty())
         runReported([this] { VISAClose(); });
     m_heldReport = nullptr;
@@ -308,6 +308,27 @@ std::string IOClass::GetID()
 {
     SetString("IDN?");
     return GetString();
+}
+
+std::string IOClass::identityInTurn()
+{
+    // The session has dropped what was on the line before this first
+    // question (every session starts so), but an answer still on its way
+    // from the instrument may come after it.
+    const std::string first = GetID();
+    if (first.empty() || !answersAnotherQuestion(first))
+        return first;
+    runReported([this] { session().dropLateReplies(); });
+    const std::string second = GetID();
+    if (second.empty() || !answersAnotherQuestion(second))
+        return second;
+    runReported([&] {
+        throw visa::Error("The instrument at " + m_strResource + " answers out of turn: it answered IDN? with \""
+                          + printableText(first) + "\" and again with \"" + printableText(second)
+                          + "\", replies to other questions. Close any other program that talks to it, then open "
+                            "it again.");
+    });
+    return {};
 }
 
 // --- command set ----------------------------------------------------------

@@ -131,6 +131,11 @@ private:
     visa::Session& session() const;
     void setUpInterface();
     void tellClosed();
+    // The identity query of an open, which must get the identity: an answer
+    // meant for an earlier question (another program's, later than its
+    // timeout) is dropped with whatever follows it until the line is quiet,
+    // and the question asked once more; empty after a failure (reported).
+    std::string identityInTurn();
     bool queryTruthValue(const std::string& query);
     std::optional<bool> askTruthValue(const std::string& query);
     Readback readThreeFields(const std::string& query, bool watchAlarms);

@@ -71,6 +71,15 @@ std::vector<std::string> splitReplyFields(const std::string& reply)
     return fields;
 }
 
+bool answersAnotherQuestion(const std::string& reply)
+{
+    const std::vector<std::string> fields = splitReplyFields(reply);
+    return !fields.empty() && std::ranges::all_of(fields, [](const std::string& field) {
+        const std::string text = trimmedField(field);
+        return parseTruthValue(text) || text == "OVER" || (text.starts_with("CH") && text.ends_with(" OCP"));
+    });
+}
+
 std::string trimmedField(const std::string& field)
 {
     constexpr const char* kBlank = " \t\r\n";

@@ -16,6 +16,12 @@ std::vector<std::string> splitReplyFields(const std::string& reply);
 // false in any letter case. Anything else gives nothing.
 std::optional<bool> parseTruthValue(const std::string& reply);
 
+// Whether a reply is what the instrument answers to one of its other
+// questions, never to IDN?: every field a number or truth value (voltages,
+// currents, 0 or 1), "OVER" or a channel's "CHn OCP" report. An answer out
+// of turn, meant for a question asked earlier.
+bool answersAnotherQuestion(const std::string& reply);
+
 // A reply or one of its fields without surrounding blanks, tabs and line ends.
 std::string trimmedField(const std::string& field);
 

@@ -18,8 +18,14 @@ public:
     {
     }
 
+    // Also hands every report to `echo` (the terminal, while the open asked
+    // for on the command line runs); nullptr stops it.
+    void setEcho(std::function<void(const std::string&)> echo) { m_echo = std::move(echo); }
+
     void showMessage(const std::string& title, const std::string& text, instrument::MessageIcon icon) override
     {
+        if (m_echo)
+            m_echo(text);
         if (m_recording())
             m_showOnLine(text);
         else if (m_boxes)
@@ -30,6 +36,7 @@ private:
     instrument::Dialogs* m_boxes;
     std::function<bool()> m_recording;
     std::function<void(const std::string&)> m_showOnLine;
+    std::function<void(const std::string&)> m_echo;
 };
 
 } // namespace panel

@@ -71,6 +71,15 @@ public:
     // Recording (File > Record...) and the picture as a file (File > Save Picture...).
     // Starts recording into path; on failure the user is told why and false is returned.
     bool startRecording(const QString& path, record::RecordingFile::Existing existing);
+    // The same, for a recording asked for on the command line before the
+    // window shows: throws std::runtime_error naming the file and the cause.
+    void beginRecording(const QString& path, record::RecordingFile::Existing existing);
+    // `vantrel --open RESOURCE [--speed NAME]`, once the window shows: the
+    // speed picked as from the speed list, the resource typed, and Open
+    // clicked (its own handler, which then measures). A failure report of
+    // that open also goes to `tell` (the terminal).
+    void openAtStart(const std::optional<QString>& resource, std::optional<int> speed,
+                     std::function<void(const std::string&)> tell);
     bool isRecording() const { return m_recorder.isRecording(); }
     // Where File > Record... and Save Picture... ask for a file; the desktop's dialog by default.
     void setSaveFileDialog(forms::SaveFileDialog& dialog) { m_saveFileDialog = &dialog; }
@@ -139,6 +148,8 @@ protected:
 private:
     void connectHandlers();
     void openSession();
+    // The panel as an open session shows it: lamp on, controls enabled, measuring.
+    void showSessionOpened();
     void closeSession();
     void ShowInstrumentState();
     void showVoltages(const instrument::Readback& voltages);

@@ -41,6 +41,14 @@ void MainForm::openSession()
     if (!m_IO->VISAOpen())
         return; // the instrument link has told the user why
 
+    showSessionOpened();
+    ShowInstrumentState();
+    m_recorder.rangeShown(m_ui.chkRang->isChecked() ? "200 mA" : "10 mA");
+    AcquireLoop();
+}
+
+void MainForm::showSessionOpened()
+{
     forms::setBackColor(*m_ui.piccmdComopen, forms::kLampOn);
     m_ui.chkSamplingRate->setEnabled(true);
     m_ui.frmControl->setEnabled(true);
@@ -51,10 +59,6 @@ void MainForm::openSession()
     m_ui.txtTimeUnits->setVisible(true);
     m_ui.VISAResorceCombo->setEnabled(false);
     m_ui.frmFunction->setEnabled(true);
-
-    ShowInstrumentState();
-    m_recorder.rangeShown(m_ui.chkRang->isChecked() ? "200 mA" : "10 mA");
-    AcquireLoop();
 }
 
 void MainForm::closeSession()
@@ -135,6 +139,24 @@ void MainForm::showReopenedState(const unattended::InstrumentState& state)
     showVoltages(shown.voltages);
 }
 
+void MainForm::openAtStart(const std::optional<QString>& resource, std::optional<int> speed,
+                           std::function<void(const std::string&)> tell)
+{
+    if (speed) {
+        m_ui.cmbSpeed->setCurrentIndex(*speed);
+        cmbSpeed_Click(); // as a pick from the list does
+    }
+    if (!resource)
+        return;
+    m_ui.VISAResorceCombo->setCurrentText(*resource);
+    m_failureLine.setEcho(std::move(tell));
+    m_ui.cmdComopen->click();
+    m_failureLine.setEcho(nullptr);
+    // While recording, a failed open is tried again as a lost session is.
+    if (!sessionIndicatedOpen() && m_recorder.isRecording())
+        m_reconnector->retryFailedOpen();
+}
+
 unattended::ReconnectHooks MainForm::reconnectHooks()
 {
     unattended::ReconnectHooks hooks;
@@ -142,7 +164,16 @@ unattended::ReconnectHooks MainForm::reconnectHooks()
     hooks.stateBefore = [this] { return shownState(); };
     hooks.showState = [this](const unattended::InstrumentState& state) {
         m_failureNote.clear(); // what failed before the reopen is over
+        // The start's open, tried again (retryFailedOpen): the window opens
+        // now, with the settings as read, none sent back.
+        const bool firstOpen = !sessionIndicatedOpen();
+        if (firstOpen)
+            showSessionOpened();
         showReopenedState(state);
+        if (firstOpen) {
+            m_recorder.rangeShown(state.range.value_or(false) ? "200 mA" : "10 mA");
+            AcquireLoop();
+        }
     };
     hooks.changed = [this] {
         showRecordingState();

@@ -72,14 +72,19 @@ void MainForm::Record_Click()
 bool MainForm::startRecording(const QString& path, record::RecordingFile::Existing existing)
 {
     try {
-        m_recorder.start(path.toStdString(), existing);
-        m_recordingPath = path;
+        beginRecording(path, existing);
     } catch (const std::exception& failure) {
         recordingFailed(QString::fromStdString(failure.what()));
         return false;
     }
-    showRecordingState();
     return true;
+}
+
+void MainForm::beginRecording(const QString& path, record::RecordingFile::Existing existing)
+{
+    m_recorder.start(path.toStdString(), existing);
+    m_recordingPath = path;
+    showRecordingState();
 }
 
 void MainForm::finishRecordingForExit()

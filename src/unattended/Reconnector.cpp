@@ -28,7 +28,9 @@ Reconnector::Reconnector(instrument::IOClass& io, TrafficGate& gate, record::Rec
 
 std::string Reconnector::stateText() const
 {
-    return retrying() ? "session lost since " + m_lostSince + ", retrying" : std::string();
+    if (!retrying())
+        return {};
+    return (m_neverOpened ? "open failed at " : "session lost since ") + m_lostSince + ", retrying";
 }
 
 void Reconnector::stop()
@@ -37,8 +39,10 @@ void Reconnector::stop()
     m_retryTimer.stop();
     if (const auto attempt = std::exchange(m_attempt, nullptr))
         attempt->cancel();
-    if (retrying())
+    if (retrying() && !m_neverOpened)
         m_recorder.sessionClosed(); // the lost session is given up for good
+    m_neverOpened = false;
+    m_gate.letOpeningThrough(false);
     m_gate.setMuted(false);
     setPhase(Phase::Connected);
 }
@@ -96,10 +100,23 @@ void Reconnector::lose(const std::string& reason)
 {
     m_before = m_hooks.stateBefore ? m_hooks.stateBefore() : InstrumentState{};
     m_recorder.event("session lost: " + reason);
+    m_gate.setMuted(true);
+    closeGivenUp(m_thread, m_io.releaseSession());
+    startRetrying();
+}
+
+void Reconnector::retryFailedOpen()
+{
+    m_neverOpened = true;
+    m_gate.letOpeningThrough(true); // "session opened" and the identity, as Open records them
+    startRetrying();
+}
+
+void Reconnector::startRetrying()
+{
     m_lostSince = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
     m_lastRetryingRow = Clock::now();
     m_gate.setMuted(true);
-    closeGivenUp(m_thread, m_io.releaseSession());
     setPhase(Phase::Retrying);
     m_attemptStarted = Clock::now();
     m_retryTimer.start(m_schedule.retryEvery);
@@ -138,9 +155,12 @@ void Reconnector::reopened(Reopened reopened)
 {
     m_io.adoptSession(std::move(reopened.session), reopened.identity);
     m_gate.setMuted(false);
-    m_recorder.event("session reopened");
-    for (const std::string& change : changesAfterReopen(m_before, reopened.state))
-        m_recorder.event(change);
+    m_gate.letOpeningThrough(false);
+    if (!std::exchange(m_neverOpened, false)) {
+        m_recorder.event("session reopened");
+        for (const std::string& change : changesAfterReopen(m_before, reopened.state))
+            m_recorder.event(change);
+    }
     if (m_hooks.showState)
         m_hooks.showState(reopened.state);
     setPhase(Phase::Connected);

@@ -72,6 +72,10 @@ public:
     // The user took the session over (Open/Close) or the recording stopped:
     // no further attempt; a session still lost counts as closed.
     void stop();
+    // The open asked for at the program's start failed while recording: it
+    // is tried again as a lost session is, until it opens or stop() is
+    // called. Nothing was shown before it, so no setting is found changed.
+    void retryFailedOpen();
 
 private:
     enum class Phase { Connected, Checking, Retrying };
@@ -80,6 +84,7 @@ private:
     void readingFailed(const std::string& reason);
     void check(const std::string& reason);
     void lose(const std::string& reason);
+    void startRetrying();
     void attempt();
     void attemptEnded(ReopenAttempt& attempt);
     void reopened(Reopened reopened);
@@ -102,6 +107,7 @@ private:
     Clock::time_point m_attemptStarted;
     InstrumentState m_before;
     std::string m_lostSince; // wall-clock time of the loss, HH:MM:SS
+    bool m_neverOpened = false; // retrying the start's open, not a lost session
     Clock::time_point m_lastRetryingRow;
 };
 

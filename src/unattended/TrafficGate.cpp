@@ -4,7 +4,7 @@ namespace unattended {
 
 void TrafficGate::sessionOpened(const std::string& resource, const std::string& identity)
 {
-    if (!m_muted)
+    if (!m_muted || m_openingThrough)
         m_target.sessionOpened(resource, identity);
 }
 

@@ -19,6 +19,9 @@ public:
         m_readingFailed = std::move(listener);
     }
     void setMuted(bool muted) { m_muted = muted; }
+    // While muted, a successful open still reaches the recording: the
+    // start's open, tried again, is the recording's first session.
+    void letOpeningThrough(bool through) { m_openingThrough = through; }
 
     void sessionOpened(const std::string& resource, const std::string& identity) override;
     void openFailed(const std::string& reason) override;
@@ -31,6 +34,7 @@ private:
     instrument::TrafficObserver& m_target;
     std::function<void(const std::string&)> m_readingFailed;
     bool m_muted = false;
+    bool m_openingThrough = false;
 };
 
 } // namespace unattended

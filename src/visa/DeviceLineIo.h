@@ -58,6 +58,8 @@ public:
     // Reads up to and including the first line feed, or maxCount bytes,
     // whichever comes first. Bytes after the line feed stay for the next read.
     std::string readLine(std::int32_t maxCount);
+    // Session::dropLateReplies(): the next write first waits for quiet.
+    void dropLateReplies() { m_replyMissed = true; }
 
     // Throws the remembered message once the link has failed.
     void throwIfDead() const;
@@ -86,7 +88,9 @@ private:
     std::string m_resource;
     std::chrono::milliseconds m_timeout{2000};
     std::string m_received;
-    bool m_replyMissed = false;
+    // A new link starts as after a timeout: an earlier program's question may
+    // still be answered on it.
+    bool m_replyMissed = true;
     std::optional<std::string> m_deadMessage;
 };
 

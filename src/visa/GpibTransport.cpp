@@ -123,6 +123,8 @@ public:
             std::min<std::size_t>(static_cast<std::size_t>(std::max(m_gpib->threadIbcntl(), 0L)), buffer.size()));
         return buffer;
     }
+    // The instrument drops its unread output at the next command.
+    void dropLateReplies() override { m_replyUnfinished = true; }
     GpibView* gpib() override { return this; }
 
 private:
@@ -150,7 +152,9 @@ private:
     int m_descriptor;
     std::string m_resource;
     std::int32_t m_timeoutMs; // as linux-gpib rounds it
-    bool m_replyUnfinished = false;
+    // Set at the start: a new session clears the device before its first
+    // command, dropping what it still had for an earlier program.
+    bool m_replyUnfinished = true;
 };
 
 struct GpibAddress {

@@ -102,6 +102,10 @@ public:
     {
         return m_thread->run([session = m_session, maxCount] { return session->readString(maxCount); });
     }
+    void dropLateReplies() override
+    {
+        m_thread->run([session = m_session] { session->dropLateReplies(); });
+    }
     SerialView* serial() override { return m_serial ? &*m_serial : nullptr; }
     GpibView* gpib() override { return m_gpib ? &*m_gpib : nullptr; }
     const std::shared_ptr<Session>& behind() const { return m_session; }

@@ -23,6 +23,7 @@ public:
     void close() override { m_device.close(); }
     std::int32_t writeString(const std::string& text) override;
     std::string readString(std::int32_t maxCount) override;
+    void dropLateReplies() override { m_io.dropLateReplies(); }
     SerialView* serial() override { return this; }
 
     void setBaudRate(std::int32_t baud) override;

@@ -51,6 +51,13 @@ public:
     // Reads one reply: up to the interface's end condition (line feed on
     // serial and sockets, EOI on GPIB) or maxCount bytes, whichever is first.
     virtual std::string readString(std::int32_t maxCount) = 0;
+    // The last reply read answered an earlier question (another program's,
+    // later than its timeout), not this session's: before the next command,
+    // drop whatever the instrument still says until the line has been quiet,
+    // bounded, exactly as after a read that timed out. Every session starts
+    // in this state, so its first command never takes an answer meant for a
+    // program that asked before it.
+    virtual void dropLateReplies() = 0;
 
     // The serial and GPIB views of this session; null when the session is not
     // on that kind of interface.

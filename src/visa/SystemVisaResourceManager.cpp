@@ -1,9 +1,11 @@
 #include "visa/SystemVisaResourceManager.h"
 
+#include "visa/DeviceLineIo.h"
 #include "visa/Error.h"
 #include "visa/ResourceName.h"
 #include "visa/SharedLibrary.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -137,6 +139,8 @@ public:
         return buffer;
     }
 
+    void dropLateReplies() override { m_replyUnfinished = true; }
+
     SerialView* serial() override { return isOn(kInterfaceSerial) ? this : nullptr; }
     GpibView* gpib() override { return isOn(kInterfaceGpib) ? this : nullptr; }
 
@@ -151,9 +155,11 @@ public:
 private:
     // Drops what the instrument still had to say to an earlier question. On a
     // byte stream (serial line, LAN socket) that is the input buffers, which
-    // viFlush discards; viClear there would send a break or "*CLS" instead.
-    // Elsewhere (GPIB, VXI, USB, LAN instruments) viClear is the interface's
-    // device clear, which makes the instrument drop its unread output.
+    // viFlush discards (viClear there would send a break or "*CLS" instead),
+    // and then whatever still arrives until the line has been quiet, as the
+    // built-in lines do. Elsewhere (GPIB, VXI, USB, LAN instruments) viClear
+    // is the interface's device clear, which makes the instrument drop its
+    // unread output.
     void dropUnreadReply()
     {
         if (!m_replyUnfinished)
@@ -163,7 +169,21 @@ private:
         const ViStatus status =
             byteStream ? m_api->flush(m_session, kReadBufferDiscard | kIoInputBufferDiscard) : m_api->clear(m_session);
         m_api->check(m_session, status, "Cannot drop the unread reply of " + m_resource);
+        if (byteStream)
+            readUntilQuiet();
         m_replyUnfinished = false;
+    }
+    // Reads with the quiet time as the timeout until a read gets nothing, at
+    // most DeviceLineIo::kQuietWaitLimit in all, then restores the timeout.
+    void readUntilQuiet()
+    {
+        set(kAttrTimeout, static_cast<ViUInt32>(DeviceLineIo::kQuietTime.count()));
+        const auto limit = std::chrono::steady_clock::now() + DeviceLineIo::kQuietWaitLimit;
+        unsigned char buffer[256];
+        ViUInt32 got = 0;
+        while (std::chrono::steady_clock::now() < limit && m_api->read(m_session, buffer, sizeof buffer, &got) >= 0) {
+        }
+        set(kAttrTimeout, static_cast<ViUInt32>(m_timeoutMs));
     }
     std::string advice() const
     {
@@ -190,7 +210,9 @@ private:
     bool m_open = true;
     std::int32_t m_timeoutMs = 2000; // VISA's default I/O timeout
     std::int32_t m_baud = 9600;      // VISA's default serial speed
-    bool m_replyUnfinished = false;
+    // Set at the start: a new session drops what an earlier program's question
+    // left before its first command.
+    bool m_replyUnfinished = true;
 };
 
 class SystemVisaResourceManager final : public ResourceManager {

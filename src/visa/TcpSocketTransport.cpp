@@ -120,6 +120,7 @@ public:
         requireOpen();
         return m_io.readLine(maxCount);
     }
+    void dropLateReplies() override { m_io.dropLateReplies(); }
 
 private:
     void requireOpen() const

@@ -207,10 +207,10 @@ INSTANTIATE_TEST_SUITE_P(Links, FallingSilent, ::testing::Values("Serial", "Lan"
 
 TEST_F(WindowOverSimulatorTest, ALanInstrumentHangingUpMidRunShowsOneBoxAndCloses)
 {
-    startLanSimulator({"--fault", "hangup:1"});
+    startLanSimulator({"--fault", "hangup:4"}); // after the open, which drains the line for 1 s first
     startProgram();
     openOnSimulator();
-    EXPECT_EQ(m_simulator->wait(3s), 0);
+    EXPECT_EQ(m_simulator->wait(6s), 0);
     ASSERT_TRUE(waitUntil([&] { return !dialogs.shown.empty(); }, 3000));
     expectOneErrorBox("The connection to 127.0.0.1:");
     click(ui().cmdComopen);
@@ -226,7 +226,7 @@ double cpuSecondsOfThisProcess()
 
 TEST_F(WindowOverSimulatorTest, AHungUpSerialLineLeavesTheProgramIdleWhileMeasuringGoesOn)
 {
-    startSimulator({"--fault", "hangup:1"});
+    startSimulator({"--fault", "hangup:2.5"}); // after the open, which drains the line for 1 s first
     startProgram();
     openOnSimulator();
     click(ui().cmdOutput);

@@ -229,10 +229,45 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"Tcpip", visa::kInterfaceTcpip, {}}),
     caseName<OpenCase>);
 
+// An answer meant for an earlier question (another program's, later than its
+// timeout) is no identity: the line is drained and the question asked once
+// more.
+struct IdentityCase {
+    const char* name;
+    std::deque<std::string> replies; // to the identity queries, in turn
+    bool asksTwice;
+};
+
+class IdentityInTurn : public ::testing::TestWithParam<IdentityCase> {};
+
+TEST_P(IdentityInTurn, AnAnswerToAnotherQuestionIsDrainedAndTheIdentityAskedAgain)
+{
+    ScriptedIOClass rig;
+    rig.script->interfaceType = visa::kInterfaceTcpip;
+    rig.script->replies = GetParam().replies;
+    rig.io.SetVISAResouce("TCPIP0::10.0.0.2::5025::SOCKET");
+    ASSERT_TRUE(rig.io.VISAOpen());
+    Log expected{"open TCPIP0::10.0.0.2::5025::SOCKET 0 5000 '' via VISA.GlobalRM", "type", "write IDN?\n", "read 255"};
+    if (GetParam().asksTwice)
+        expected.insert(expected.end(), {"drop late replies", "write IDN?\n", "read 255"});
+    EXPECT_EQ(rig.script->log, expected);
+    EXPECT_TRUE(rig.dialogs.shown.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, IdentityInTurn,
+    ::testing::Values(IdentityCase{"Identity", {"Quendel,Orvane DC Source,SIM0001,1.00\n"}, false},
+                      IdentityCase{"GarbledIdentity", {"\xC3\x28\xFE\n"}, false},
+                      IdentityCase{"Voltages", {"5.000,3.000,3.000\n", "ORVANE,DC3\n"}, true},
+                      IdentityCase{"TruthValue", {"0\n", "ORVANE,DC3\n"}, true},
+                      IdentityCase{"CurrentsWithAlarms", {"OVER,CH2 OCP,9.996\n", "ORVANE,DC3\n"}, true}),
+    caseName<IdentityCase>);
+
 struct FailedOpenCase {
     const char* name;
     const char* failingStep; // nullptr: the instrument stays silent
     const char* box;
+    std::deque<std::string> replies{}; // to the identity queries
 };
 
 class FailedOpen : public ::testing::TestWithParam<FailedOpenCase> {};
@@ -243,6 +278,8 @@ TEST_P(FailedOpen, ShowsOneBoxAndLeavesNoSessionOpen)
     rig.script->interfaceType = visa::kInterfaceGpib;
     if (GetParam().failingStep)
         rig.script->failures[GetParam().failingStep] = GetParam().box;
+    rig.script->replies = GetParam().replies;
+    rig.io.SetVISAResouce("GPIB0::5::INSTR");
     EXPECT_FALSE(rig.io.VISAOpen());
     ASSERT_EQ(rig.dialogs.shown.size(), 1u);
     EXPECT_EQ(rig.dialogs.shown[0].title, "Error");
@@ -256,7 +293,13 @@ INSTANTIATE_TEST_SUITE_P(Causes, FailedOpen,
                          ::testing::Values(FailedOpenCase{"Silent", nullptr, "Timeout: no reply within 2000 ms"},
                                            FailedOpenCase{"OpenRefused", "open", "No such device /dev/ttyUSB7"},
                                            FailedOpenCase{"TypeUnreadable", "type", "Lost the instrument"},
-                                           FailedOpenCase{"TimeoutRefused", "timeout", "Lost the instrument"}),
+                                           FailedOpenCase{"TimeoutRefused", "timeout", "Lost the instrument"},
+                                           FailedOpenCase{"AnswersOutOfTurn", nullptr,
+                                                          "The instrument at GPIB0::5::INSTR answers out of turn: it "
+                                                          "answered IDN? with \"5.000,3.000,3.000\" and again with "
+                                                          "\"1\", replies to other questions. Close any other program "
+                                                          "that talks to it, then open it again.",
+                                                          {"5.000,3.000,3.000\n", "1\n"}}),
                          caseName<FailedOpenCase>);
 
 TEST(IOClassOpen, SerialSetUpFailureShowsItsBoxAndTheOpenCarriesOn)

@@ -87,6 +87,7 @@ public:
         m_script.record("read " + std::to_string(maxCount));
         return m_script.reply();
     }
+    void dropLateReplies() override { m_script.record("drop late replies"); }
     visa::SerialView* serial() override { return this; }
     visa::GpibView* gpib() override { return this; }
 

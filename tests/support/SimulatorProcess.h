@@ -152,6 +152,17 @@ public:
     // Sends a signal and leaves the process running (SIGSTOP, SIGCONT).
     void signal(int number) { ::kill(m_pid, number); }
     pid_t pid() const { return m_pid; }
+    // Whether a signal sent is still waiting to be taken by the process (a
+    // second one sent meanwhile would be merged with it).
+    bool signalPending(int number) const
+    {
+        std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("ShdPnd:") || line.starts_with("SigPnd:"))
+                if ((std::stoull(line.substr(7), nullptr, 16) >> (number - 1)) & 1)
+                    return true;
+        return false;
+    }
 
     int stop(int signal)
     {

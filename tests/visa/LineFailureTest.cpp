@@ -226,6 +226,7 @@ struct LibraryCase {
     const char* manager;
     const char* takeCalls;
     const char* expectedCalls;
+    const char* newSessionCalls; // three commands, an answer out of turn before the third
 };
 
 // Printed as its name, so that test names never carry the case's bytes.
@@ -251,12 +252,29 @@ TEST_P(StaleReplyOnLibraries, ATimedOutReadIsClearedBeforeTheNextCommand)
     ::unsetenv(c.variable);
 }
 
+TEST_P(StaleReplyOnLibraries, ANewSessionAndAnAnswerOutOfTurnAreClearedBeforeTheNextCommand)
+{
+    const LibraryCase& c = GetParam();
+    ::setenv(c.variable, c.path, 1);
+    auto manager = visa::createResourceManager(c.manager);
+    auto session = manager->open("GPIB0::7::INSTR", 0, 5000, "");
+    const auto takeCalls = reinterpret_cast<const char* (*)()>(::dlsym(::dlopen(c.path, RTLD_NOW), c.takeCalls));
+    takeCalls();
+    session->writeString("IDN?\n");
+    session->writeString("IDN?\n");
+    session->dropLateReplies();
+    session->writeString("IDN?\n");
+    EXPECT_STREQ(takeCalls(), c.newSessionCalls);
+    ::unsetenv(c.variable);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Doubles, StaleReplyOnLibraries,
     ::testing::Values(LibraryCase{"LinuxGpib", "VANTREL_GPIB_LIBRARY", FAKE_GPIB_LIBRARY, "AgilentRM.SRMCls",
-                                  "fake_gpib_take_calls", "ibrd ibclr ibwrt ibwrt "},
+                                  "fake_gpib_take_calls", "ibrd ibclr ibwrt ibwrt ", "ibclr ibwrt ibwrt ibclr ibwrt "},
                       LibraryCase{"SystemVisa", "VANTREL_VISA_LIBRARY", FAKE_VISA_LIBRARY, "VISA.GlobalRM",
-                                  "fake_visa_take_calls", "viRead viClear viWrite viWrite "}),
+                                  "fake_visa_take_calls", "viRead viClear viWrite viWrite ",
+                                  "viClear viWrite viWrite viClear viWrite "}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StaleReplyInProcess, AReplyLaterThanItsReadIsNotTakenForTheNextAnswer)

@@ -107,6 +107,7 @@ TEST_F(SystemVisaTest, SerialSessionIsSetUpThroughAttributes)
     EXPECT_EQ(session->writeString("*RST\n"), 5);
     EXPECT_EQ(lastWrite(), "*RST\n");
     EXPECT_EQ(session->readString(255), "FAKE,*RST\n");
+    session->writeString("*RST\n");
     EXPECT_EQ(session->readString(4), "FAKE") << "at most the requested count";
 }
 

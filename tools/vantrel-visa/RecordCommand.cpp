@@ -8,6 +8,8 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 namespace tools {
@@ -16,14 +18,20 @@ namespace {
 
 constexpr std::int32_t kSamplesPerSweep = 100;
 constexpr std::chrono::milliseconds kStatusEvery{1000};
-// The end of a run waits this long at most for the last rows to reach the disk.
-constexpr std::chrono::milliseconds kFinishBudget{5000};
-// And this long for the session to close.
-constexpr std::chrono::milliseconds kCloseBudget{2000};
-// How long the end waits for the answer to a question already out, and how
-// often it looks (only while ending).
-constexpr std::chrono::milliseconds kAnswerWait{3000};
+// How often the end looks whether the answer to the question out has come.
 constexpr std::chrono::milliseconds kAnswerPoll{10};
+
+// The end of a run that came to its end by itself (the duration, a file
+// failure): the answer to the question already out within the session's own
+// timeout, the session's close, the last rows on the disk.
+constexpr RecordCommand::EndingBudget kUnhurriedEnd{std::chrono::milliseconds(3000), std::chrono::milliseconds(2000),
+                                                    std::chrono::milliseconds(5000)};
+// The end asked for by a signal: all of it within 0.7 s, so that the process
+// is gone within a second (a service manager escalates to SIGKILL after a
+// while). A healthy instrument answers within milliseconds and a healthy
+// disk takes the last rows as fast; a silent one or a stalled one is left.
+constexpr RecordCommand::EndingBudget kEndOnSignal{std::chrono::milliseconds(250), std::chrono::milliseconds(150),
+                                                   std::chrono::milliseconds(300)};
 // A timer counts in int milliseconds (24.8 days at most): a longer run
 // awaits its end in steps of a day.
 constexpr std::chrono::milliseconds kLongestWait = std::chrono::hours(24);
@@ -51,7 +59,7 @@ RecordCommand::RecordCommand(RecordOptions options, visa::ResourceManagerFactory
       m_recorder([this](const std::string&) {
           // Comes on the file's own thread; the message is printed as the run ends.
           QMetaObject::invokeMethod(
-              this, [this] { finishWhenIdle(kFileNotWritable); }, Qt::QueuedConnection);
+              this, [this] { finishWhenIdle(kFileNotWritable, kUnhurriedEnd); }, Qt::QueuedConnection);
       }),
       m_instrument(instrument::Surroundings{std::move(managers), this, this, nullptr, m_io, &m_gate}),
       m_readings(
@@ -108,16 +116,20 @@ int RecordCommand::run()
     }
     m_instrument.SetBaudRate(m_baud);
     m_instrument.SetVISAResouce(m_options.resource);
+    // A signal during these calls has them given up at once (see end()).
     if (!m_instrument.VISAOpen()) {
-        finish(kFirstOpenFailed); // the instrument link has printed why
+        // The instrument link has printed why, unless a signal ended the run.
+        finish(m_ending ? kRecorded : kFirstOpenFailed, m_ending.value_or(kUnhurriedEnd));
         // Nothing was recorded: the same command again must not find the file.
         std::error_code ignored;
         std::filesystem::remove(m_options.file, ignored);
         return *m_status;
     }
     m_state = unattended::readInstrumentState(m_instrument);
-    if (m_status)
-        return *m_status; // ended while opening
+    if (m_ending) {
+        finish(kRecorded, *m_ending);
+        return *m_status;
+    }
     m_recorder.rangeShown(m_state.range.value_or(false) ? "200 mA" : "10 mA");
     m_measuring = true;
     m_acquisition.start();
@@ -134,25 +146,43 @@ void RecordCommand::endAt(std::chrono::steady_clock::time_point end)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     if (left <= std::chrono::milliseconds::zero()) {
-        finishWhenIdle(kRecorded);
+        finishWhenIdle(kRecorded, kUnhurriedEnd);
         return;
     }
     QTimer::singleShot(std::min(left, kLongestWait), Qt::PreciseTimer, this, [this, end] { endAt(end); });
 }
 
-void RecordCommand::finishWhenIdle(int status)
+void RecordCommand::end(int signalNumber)
+{
+    if (m_ending) {
+        // A second signal: no more waiting. The serial lock goes, the rows
+        // the file's thread has not written yet are lost.
+        visa::removeSerialLocksHeld();
+        std::fflush(nullptr);
+        std::_Exit(128 + signalNumber);
+    }
+    m_ending = kEndOnSignal;
+    // A call waited for (the first open, a reconnect attempt) is given up
+    // now: its caller goes on at once and finds the run ending; the I/O
+    // thread is left to finish it.
+    if (m_io)
+        m_io->endWaitsBy(visa::IoThread::Clock::now());
+    finishWhenIdle(kRecorded, kEndOnSignal);
+}
+
+void RecordCommand::finishWhenIdle(int status, EndingBudget budget)
 {
     if (!m_io || !m_io->callInFlight()) {
-        finish(status);
+        finish(status, budget);
         return;
     }
-    m_io->whenIdle([self = QPointer<RecordCommand>(this), status] {
+    m_io->whenIdle([self = QPointer<RecordCommand>(this), status, budget] {
         if (self)
-            self->finish(status);
+            self->finish(status, budget);
     });
 }
 
-void RecordCommand::finish(int status)
+void RecordCommand::finish(int status, EndingBudget budget)
 {
     if (m_status)
         return;
@@ -161,18 +191,20 @@ void RecordCommand::finish(int status)
     m_reconnector.stop();
     m_measuring = false;
     m_acquisition.scheduleChanged();
-    awaitAnswerOut();
+    awaitAnswerOut(budget.answer);
     m_readings.settleForExit();
     if (m_io)
-        m_io->endWaitsBy(visa::IoThread::Clock::now() + kCloseBudget);
+        m_io->endWaitsBy(visa::IoThread::Clock::now() + budget.close);
     try {
         m_instrument.VISAClose();
     } catch (const std::exception& failure) {
-        printFailure(std::string("closing the session failed: ") + failure.what());
+        // On a signal a close left to the I/O thread is expected, not news.
+        if (!m_ending)
+            printFailure(std::string("closing the session failed: ") + failure.what());
     }
     visa::removeSerialLocksHeld();
     // The file may fail at any moment up to its close: the status says so.
-    if (const std::optional<std::string> failure = m_recorder.finishForExit(kFinishBudget)) {
+    if (const std::optional<std::string> failure = m_recorder.finishForExit(budget.disk)) {
         printFailure(*failure);
         if (*m_status == kRecorded)
             m_status = kFileNotWritable;
@@ -182,11 +214,10 @@ void RecordCommand::finish(int status)
     m_loop.quit();
 }
 
-void RecordCommand::awaitAnswerOut()
+void RecordCommand::awaitAnswerOut(std::chrono::milliseconds budget)
 {
     // The answer to the question already out is taken before the end, so
-    // that every reply the instrument sent is in the file; bounded by the
-    // session's own timeout.
+    // that every reply the instrument sent is in the file; bounded.
     QEventLoop wait;
     QTimer poll;
     connect(&poll, &QTimer::timeout, &wait, [this, &wait] {
@@ -194,13 +225,28 @@ void RecordCommand::awaitAnswerOut()
             wait.quit();
     });
     poll.start(kAnswerPoll);
-    QTimer::singleShot(kAnswerWait, &wait, &QEventLoop::quit);
+    QTimer::singleShot(budget, &wait, &QEventLoop::quit);
     if (m_readings.pending())
         wait.exec();
 }
 
+bool RecordCommand::ioThreadDoneBy(visa::IoThread::Clock::time_point deadline)
+{
+    if (!m_io)
+        return true;
+    m_io->endWaitsBy(deadline);
+    try {
+        m_io->run([] {}); // returns once everything queued before it has run
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 void RecordCommand::showMessage(const std::string& /*title*/, const std::string& text, instrument::MessageIcon)
 {
+    if (m_ending)
+        return; // a call given up because the run ends
     m_lastMessage = text;
     printFailure(text);
 }

@@ -54,10 +54,24 @@ public:
                   std::int32_t baud, std::ostream& err, bool statusIsTerminal);
     ~RecordCommand() override;
 
+    // How long each step of the end may wait at most.
+    struct EndingBudget {
+        std::chrono::milliseconds answer; // for the answer to the question already out
+        std::chrono::milliseconds close;  // for the session's close
+        std::chrono::milliseconds disk;   // for the last rows to reach the disk
+    };
+
     // Runs the recording in a local event loop; returns the exit status.
     int run();
-    // Ends the run as asked: the recording finished, the session closed.
-    void end() { finishWhenIdle(kRecorded); }
+    // Ends the run as a termination signal asks: within 0.7 s, the last rows
+    // and "recording stopped" written, the session closed or left to the I/O
+    // thread, the serial lock removed, whatever call or job was under way.
+    // A second call ends the process at once with 128 + signalNumber.
+    void end(int signalNumber);
+    // After run(): whether the I/O thread has nothing left in hand by
+    // `deadline`; when it has (a read waiting for a silent instrument, an
+    // open), the process must end without waiting for it.
+    bool ioThreadDoneBy(visa::IoThread::Clock::time_point deadline);
     // Hears every row too (the live view); null: nobody.
     void tapRows(record::RowSink* tap) { m_tap = tap; }
 
@@ -70,13 +84,13 @@ private:
     unattended::ReconnectHooks reconnectHooks();
     void printStatus();
     void printFailure(const std::string& text);
-    void awaitAnswerOut();
+    void awaitAnswerOut(std::chrono::milliseconds budget);
     void endAt(std::chrono::steady_clock::time_point end);
-    void finish(int status);
+    void finish(int status, EndingBudget budget);
     // Ends the run once no call is waited for: an ending that comes during
     // an open or a reading's wait (a signal, the duration, a file failure)
     // runs after that call, never inside it.
-    void finishWhenIdle(int status);
+    void finishWhenIdle(int status, EndingBudget budget);
 
     RecordOptions m_options;
     std::shared_ptr<visa::IoThread> m_io;
@@ -87,6 +101,7 @@ private:
     // (a VISA library the user named that cannot be loaded).
     std::string m_lastMessage;
     bool m_statusShown = false;
+    std::optional<EndingBudget> m_ending; // a signal asked the run to end
 
     record::Recorder m_recorder;
     unattended::TrafficGate m_gate{m_recorder};

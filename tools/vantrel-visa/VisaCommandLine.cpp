@@ -32,7 +32,8 @@ const CommandForm kCommands[] = {
     {"record", "RESOURCE FILE", 2, 2,
      "record readings and events into the new FILE (CSV) as the window\n"
      "does, reopening a lost session, until the duration is over or\n"
-     "SIGINT/SIGTERM"},
+     "SIGINT/SIGTERM (then gone within a second; a second signal ends\n"
+     "it at once with 128 + the signal's number)"},
 };
 
 // The options; `shell` and `record` receive their values.

@@ -20,11 +20,18 @@
 
 #include <QCoreApplication>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include <unistd.h>
 
 namespace {
+
+// How long the end of a recording waits for the I/O thread to let go of its
+// last job, after the file is complete.
+constexpr std::chrono::milliseconds kIoThreadWait{100};
 
 // The managers in the program's order: the system VISA library first, the
 // built-in one when there is none.
@@ -79,7 +86,15 @@ int recordWithoutWindow(const tools::ShellOptions& shell, const tools::RecordOpt
         command.tapRows(&feed);
         std::cout << "vantrel-visa: live view at " << view->url() << std::endl;
     }
-    return command.run();
+    const int status = command.run();
+    // A read waiting for a silent instrument or an open under way is not
+    // waited for: the file is complete and the lock gone, so the process ends
+    // and leaves the call to the kernel.
+    if (!command.ioThreadDoneBy(visa::IoThread::Clock::now() + kIoThreadWait)) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 /* A stand-in for a vendor VISA library: two instruments, ASRL3::INSTR (serial)
  * and GPIB0::7::INSTR, plus GPIB0::9::INSTR that never answers. A reply is
- * "FAKE," and the last command without its line feed. The fake_visa_*
+ * "FAKE," and the last command without its line feed, once per command (a
+ * read with nothing asked times out, as on a quiet line). The fake_visa_*
  * functions let a test see what the program did, among them a log of the I/O
  * calls in order. */
 #include <stdint.h>
@@ -22,6 +23,7 @@ enum { kManager = 1, kFindList = 2, kSerial = 10, kGpib = 11, kSilent = 12 };
 static const char* const kResources[] = {"ASRL3::INSTR", "GPIB0::7::INSTR", "GPIB0::9::INSTR"};
 static char g_expression[256];
 static char g_lastWrite[512];
+static int g_unanswered; /* a command was written and not yet answered */
 static int g_nextFound;
 static int g_openObjects;
 static struct {
@@ -76,6 +78,7 @@ ViStatus viOpen(ViObject manager, const char* name, uint32_t mode, uint32_t time
         if (strcmp(name, kResources[i]) == 0) {
             *session = (ViObject)(kSerial + i);
             ++g_openObjects;
+            g_unanswered = 0;
             return VI_SUCCESS;
         }
     return VI_ERROR_RSRC_NFOUND;
@@ -96,6 +99,7 @@ ViStatus viWrite(ViObject session, const unsigned char* buffer, uint32_t count, 
         count = sizeof g_lastWrite - 1;
     memcpy(g_lastWrite, buffer, count);
     g_lastWrite[count] = '\0';
+    g_unanswered = 1;
     *written = count;
     return VI_SUCCESS;
 }
@@ -105,8 +109,9 @@ ViStatus viRead(ViObject session, unsigned char* buffer, uint32_t count, uint32_
     char reply[600] = "FAKE,";
     size_t length;
     logCall("viRead");
-    if (session == kSilent)
+    if (session == kSilent || !g_unanswered)
         return VI_ERROR_TMO;
+    g_unanswered = 0;
     strncat(reply, g_lastWrite, strcspn(g_lastWrite, "\n"));
     strcat(reply, "\n");
     length = strlen(reply);
