@@ -268,6 +268,16 @@ TEST_F(RecordingSourceTest, AFileLargerThanMemoryAllowsShowsWhatFitted)
                               + history::groupedCount(readings.size()) + " readings are shown (up to "
                               + history::elapsedText(readings.time(readings.size() - 1)) + ").");
 
+    // Event texts count too: a file of long events stops where memory ends.
+    std::string events = kPreamble;
+    for (int i = 0; i < 3000; ++i)
+        events += event(i, "read failed: " + std::string(1000, 'e'));
+    RecordingSource wordy(write(events, std::ios::trunc, "wordy.csv"),
+                          [&](std::size_t bytes) { return bytes == kChunk || bytes >= (8u << 20); });
+    waitForLoad(wordy);
+    EXPECT_LT(wordy.history().events().size(), 3000u);
+    EXPECT_NE(wordy.notices().back().find("wordy.csv is larger than memory allows"), std::string::npos);
+
     // An allocation that fails deep in a loader thread ends the load, not the program.
     std::atomic<int> asks = 0;
     RecordingSource failing(write(text, std::ios::trunc, "failing.csv"), [&](std::size_t bytes) {
