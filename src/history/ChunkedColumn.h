@@ -1,15 +1,21 @@
 #pragma once
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <new>
 
 namespace history {
 
 // A column of values that grows in fixed chunks: appending never moves what
 // is stored (no reallocation doubles the memory for a moment), and a reader
 // on another thread may read the first n values while more are appended,
-// because the table of chunks is allocated once at its full length.
+// because the table of chunks is allocated once at its full length. Chunks
+// are mapped from the kernel and unmapped when freed: the memory of a
+// history closed, or of a half copied into the other, goes back to the
+// machine at once instead of staying in the allocator's heaps.
 template <class T>
 class ChunkedColumn {
 public:
@@ -60,22 +66,31 @@ public:
             m_chunks[chunk].reset();
     }
 
+
     std::size_t memoryBytes() const
     {
         const std::size_t chunks = (m_size + kChunkSize - 1) >> kChunkShift;
-        return chunks * chunkBytes() + (m_chunks ? kMaxChunks * sizeof(std::unique_ptr<T[]>) : 0);
+        return chunks * chunkBytes() + (m_chunks ? kMaxChunks * sizeof(Chunk) : 0);
     }
 
 private:
+    struct Unmap {
+        void operator()(T* chunk) const { ::munmap(chunk, chunkBytes()); }
+    };
+    using Chunk = std::unique_ptr<T[], Unmap>;
+
     void allocateChunk()
     {
         if (!m_chunks)
-            m_chunks = std::make_unique<std::unique_ptr<T[]>[]>(kMaxChunks);
-        // Left uninitialised: pages are only touched as values arrive.
-        m_chunks[m_size >> kChunkShift].reset(new T[kChunkSize]);
+            m_chunks = std::make_unique<Chunk[]>(kMaxChunks);
+        // Pages are only touched (made resident) as values arrive.
+        void* chunk = ::mmap(nullptr, chunkBytes(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (chunk == MAP_FAILED)
+            throw std::bad_alloc();
+        m_chunks[m_size >> kChunkShift].reset(static_cast<T*>(chunk));
     }
 
-    std::unique_ptr<std::unique_ptr<T[]>[]> m_chunks;
+    std::unique_ptr<Chunk[]> m_chunks;
     std::size_t m_size = 0;
 };
 

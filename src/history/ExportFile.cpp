@@ -27,7 +27,6 @@ constexpr std::size_t kBlock = 1 << 20;
 struct Unfinished {
     std::mutex mutex;
     std::vector<std::string> paths;
-    bool ending = false; // the program ends: nothing is renamed any more
 };
 
 Unfinished& unfinished()
@@ -104,8 +103,6 @@ ExportFile::ExportFile(std::string target, std::vector<record::FileIdentity> rea
     {
         Unfinished& files = unfinished();
         std::lock_guard lock(files.mutex);
-        if (files.ending)
-            throw std::runtime_error("Cannot write " + target + ": the program is ending.");
         m_fd = ::mkostemp(name.data(), O_CLOEXEC);
         if (m_fd < 0)
             fail(errno);
@@ -186,7 +183,7 @@ void ExportFile::commit()
     {
         Unfinished& files = unfinished();
         std::lock_guard lock(files.mutex);
-        if (files.ending || !forget(files, m_temporary))
+        if (!forget(files, m_temporary)) // removed by the program's end
             throw std::runtime_error("Cannot write " + m_target + ": the program is ending.");
         if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
             const int error = errno;
@@ -240,7 +237,6 @@ void removeUnfinishedExports(std::chrono::milliseconds budget)
         Unfinished& files = unfinished();
         {
             std::lock_guard lock(files.mutex);
-            files.ending = true;
             for (const std::string& path : files.paths)
                 ::unlink(path.c_str());
             files.paths.clear();

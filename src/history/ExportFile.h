@@ -55,9 +55,9 @@ std::optional<std::string> writeExport(const std::string& target, std::vector<re
                                        const std::atomic<bool>* cancel,
                                        const std::function<void(ExportFile&)>& fill);
 
-// The program's end: removes the temporary files of exports still under way
-// and keeps them from being renamed afterwards. Waits at most `budget` (a
-// stuck disk is left to the kernel).
+// The program's end: removes the temporary files of exports under way and
+// keeps them from being renamed afterwards. Waits at most `budget` (a stuck
+// disk is left to the kernel).
 void removeUnfinishedExports(std::chrono::milliseconds budget);
 
 } // namespace history

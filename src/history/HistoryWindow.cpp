@@ -332,7 +332,7 @@ void HistoryWindow::exportFinished(const std::optional<std::string>& failure)
 void HistoryWindow::refuse(const std::string& reason)
 {
     m_refused = true;
-    m_refresh.stop();
+    m_refresh.stop(); // nothing more to look at
     m_status->setText(QString::fromStdString(reason));
     // Once back in the event loop: the refusal may come while the window is being shown.
     QMetaObject::invokeMethod(

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <fcntl.h>
+#include <malloc.h>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -402,6 +403,10 @@ struct RecordingSource::Reader {
         }); // the complete history shows at once
         if (!goesOn)
             cancel = true;
+        // What the load took for a while (its blocks, the preview, the
+        // halves' bookkeeping) goes back to the machine, not just to the
+        // allocator's heaps: the resident memory is the history's own.
+        ::malloc_trim(0);
     }
 
     void join(Part& whole, Part& later) const

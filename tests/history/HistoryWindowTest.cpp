@@ -1,18 +1,26 @@
 // The history windows in the program: the View and File menus, one window per
 // source, the live history fed through its sink and redrawn only while shown,
-// at most ten times a second; and a session recorded against vantrel-sim,
+// at most ten times a second; a session recorded against vantrel-sim,
 // opened as `vantrel FILE` opens it and heard live, both with the figures of
-// the simulator's transcript.
+// the simulator's transcript; and a pipe or a stalled disk, which never hold
+// the main window, its measuring or its end.
 #include "history/ChannelValue.h"
+#include "history/FileRows.h"
 #include "support/ProgramOverSimulator.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
+#include <QTimer>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cmath>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -237,6 +245,56 @@ TEST_F(HistoryWindowTest, ARecordedSessionOpenedAndHeardLiveHasTheFiguresOfTheSi
         exportedReadings += !line.starts_with("#") && line.ends_with(","); // a reading has no event text
     EXPECT_EQ(exportedReadings, kept.statistics(from, to).readings);
     EXPECT_GT(exportedReadings, 0u);
+}
+
+// A disk that stops answering: every read of a recording waits while it holds.
+std::atomic<bool> g_diskStalled{false};
+ssize_t stalledRead(int fd, void* into, size_t count, off_t offset)
+{
+    while (g_diskStalled)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return ::pread(fd, into, count, offset);
+}
+
+TEST_F(HistoryWindowTest, AStalledDiskOrAPipeNeverHoldsTheMainWindowItsMeasuringOrItsEnd)
+{
+    startSimulator();
+    startProgram();
+    window->setOpenFileDialog(files);
+    openOnSimulator();
+    ASSERT_TRUE(waitForReadings(5));
+    // How long the UI thread stayed away from its event loop: the longest gap between a 10 ms timer's ticks.
+    QElapsedTimer clock;
+    qint64 longestGapMs = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { longestGapMs = std::max(longestGapMs, clock.restart()); });
+    clock.start();
+    tick.start(10);
+
+    // A pipe with no writer is refused without being opened for reading, which would wait for a writer.
+    ASSERT_EQ(::mkfifo((m_dir / "pipe.csv").c_str(), 0600), 0);
+    files.answer = QString::fromStdString((m_dir / "pipe.csv").string());
+    window->openRecordingAction()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return !dialogs.shown.empty(); }));
+    EXPECT_NE(dialogs.shown[0].text.find("named pipe"), std::string::npos) << dialogs.shown[0].text;
+
+    // A recording whose reads never return, as on a share that stopped answering.
+    std::ofstream(m_dir / "run.csv") << record::kHeaderLine << "0.005,2026-12-07T01:00:00.005Z,1,2,3,\n";
+    history::setPositionedRead(&stalledRead);
+    g_diskStalled = true;
+    QPointer<history::HistoryWindow> stuck =
+        window->historyWindows().openRecording(QString::fromStdString((m_dir / "run.csv").string()));
+    ASSERT_TRUE(waitForReadings(10)) << "measuring stopped";
+    EXPECT_TRUE(stuck && stuck->source().loading()) << "the read did not stall";
+    stuck->close(); // a window on a stalled disk closes at once
+    ASSERT_TRUE(waitUntil([&] { return stuck.isNull(); }));
+    window->close(); // and so does the program, the read still stalled
+    EXPECT_EQ(programEnds, 1);
+    QTest::qWait(50); // a tick after the end: its gap holds the end's time
+    EXPECT_LT(longestGapMs, 1000) << "the UI thread waited for the disk";
+    RecordProperty("longest_tick_gap_ms", static_cast<int>(longestGapMs));
+    g_diskStalled = false;
+    history::setPositionedRead(&::pread);
 }
 
 } // namespace
