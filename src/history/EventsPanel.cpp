@@ -69,7 +69,7 @@ public:
             return QString::fromStdString(wall ? localTimeText(event.wallMs, 1, true)
                                                : "+" + elapsedText(event.elapsed, 1));
         }
-        if (role == Qt::DisplayRole)
+        if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
             return QString::fromStdString(event.text);
         if (role == Qt::ForegroundRole && index.column() == 1) {
             const EventKind kind = eventKind(event.text);

@@ -256,7 +256,7 @@ void HistoryPlot::paintEvent(QPaintEvent*)
         kept = drawn;
     }
     if (rangesMoved)
-        emit lanesChanged();
+        emit lanesDrawn();
 }
 
 // A time row: its caption, then the labels that fit beside it and each other.

@@ -64,8 +64,10 @@ public:
 signals:
     void viewChanged();
     void cursorsChanged();
-    // The lanes were drawn with other ranges, or their settings changed.
+    // A lane was shown, hidden, held or let go.
     void lanesChanged();
+    // The lanes were drawn with other ranges than before.
+    void lanesDrawn();
     // The picture went to an event (a key, a click on its mark).
     void eventShown(std::size_t index);
 

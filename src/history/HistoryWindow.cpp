@@ -156,7 +156,7 @@ void HistoryWindow::build()
             },
             Qt::QueuedConnection);
     });
-    resize(1280, 860);
+    resize(1240, 820);
     m_plot->setFocus();
     refresh();
 }
@@ -372,16 +372,15 @@ QString HistoryWindow::readoutText() const
             text += cell(at[k] ? valueText(readings.value(c, *at[k])) : "-");
         text += QStringLiteral("</tr>");
     }
-    text += QStringLiteral("<tr><td><b>B-A</b></td>");
     if (cursors[0] && cursors[1]) {
         const auto dt = static_cast<std::int64_t>(std::llround(*cursors[1] - *cursors[0]));
-        text += QStringLiteral("<td>%1</td>").arg(QString::fromStdString(durationText(dt)));
+        text += QStringLiteral("<tr><td><b>B-A</b></td><td>%1</td>").arg(QString::fromStdString(durationText(dt)));
         for (const int c : channels) {
             const float a = at[0] ? readings.value(c, *at[0]) : kOcp, b = at[1] ? readings.value(c, *at[1]) : kOcp;
             text += cell(isNumber(a) && isNumber(b) ? fixedText(double(b) - a, 3) : "-");
         }
     } else {
-        text += QStringLiteral("<td>-</td>") + blankCells;
+        text += QStringLiteral("<tr><td><b>B-A</b></td><td>-</td>") + blankCells;
     }
     text += QStringLiteral("</tr></table>");
 

@@ -66,6 +66,7 @@ LaneControls::LaneControls(HistoryPlot& plot, QWidget* parent) : QWidget(parent)
     }
     layout->addStretch();
     connect(&m_plot, &HistoryPlot::lanesChanged, this, &LaneControls::showLanes);
+    connect(&m_plot, &HistoryPlot::lanesDrawn, this, &LaneControls::showLanes);
     showLanes();
 }
 

@@ -14,6 +14,9 @@ namespace history {
 namespace {
 
 constexpr int kHeight = 40;
+// A live run grows four times a second; its overview changes little in that
+// time, and drawing it costs the acquisition's thread a millisecond or two.
+constexpr int kRedrawMs = 1000;
 
 const std::array<QColor, kChannels> kChannelColours{scope::PainterCanvas::toQColor(scope::kCh1Red),
                                                     scope::PainterCanvas::toQColor(scope::kCh2Green),
@@ -28,6 +31,8 @@ OverviewStrip::OverviewStrip(const HistorySource& source, QWidget* parent) : QWi
     setFixedHeight(kHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::OpenHandCursor);
+    m_later.setSingleShot(true);
+    connect(&m_later, &QTimer::timeout, this, qOverload<>(&QWidget::update));
 }
 
 TimeSpan OverviewStrip::wholeRun() const
@@ -61,7 +66,10 @@ void OverviewStrip::showSpan(const TimeSpan& span, const LaneSettings& lanes)
 void OverviewStrip::runChanged()
 {
     m_stale = true;
-    update();
+    if (!m_drawn.isValid() || m_drawn.elapsed() >= kRedrawMs)
+        update();
+    else if (!m_later.isActive())
+        m_later.start(static_cast<int>(kRedrawMs - m_drawn.elapsed()));
 }
 
 // Each shown channel over the strip's height on its own whole-run range, one
@@ -71,6 +79,7 @@ void OverviewStrip::drawRun()
     m_run = QImage(size(), QImage::Format_RGB32);
     m_run.fill(QColor(20, 20, 20));
     m_stale = false;
+    m_drawn.start();
     const History& history = m_source.history();
     const Readings& readings = history.readings();
     if (readings.empty())
@@ -104,7 +113,7 @@ void OverviewStrip::drawRun()
 
 void OverviewStrip::paintEvent(QPaintEvent*)
 {
-    if (m_stale || m_run.size() != size())
+    if ((m_stale && !m_later.isActive()) || m_run.size() != size())
         drawRun();
     QPainter painter(this);
     painter.drawImage(0, 0, m_run);

@@ -4,7 +4,9 @@
 #include "history/PlotGeometry.h"
 #include "history/TimeView.h"
 
+#include <QElapsedTimer>
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 
 #include <optional>
@@ -47,6 +49,8 @@ private:
     LaneSettings m_lanes;
     QImage m_run;                 // the whole run as last drawn
     bool m_stale = true;          // m_run no longer shows the run
+    QElapsedTimer m_drawn;        // since m_run was drawn
+    QTimer m_later;               // a growing run: the next drawing, at most once a second
     std::optional<double> m_grip; // while dragging: the pointer's distance from the box's left, in ms
 };
 
