@@ -353,10 +353,14 @@ QString HistoryWindow::readoutText() const
     text += QStringLiteral("</tr>");
     const auto& cursors = m_plot->timeCursors();
     std::array<std::optional<std::size_t>, 2> at;
-    const QString blankCells = QStringLiteral("<td colspan='%1'></td>").arg(channels.size());
+    QString blankCells;
+    for (std::size_t c = 0; c < channels.size(); ++c)
+        blankCells += cell("-");
     for (std::size_t k = 0; k < cursors.size(); ++k) {
         const bool chosen = int(k) == m_plot->chosenCursor() && cursors[k];
-        text += QStringLiteral("<tr><td><b>%1</b></td>").arg(k == 0 ? "A" : "B");
+        // The chosen cursor, which Shift and the arrows move, is underlined (a
+        // marker glyph from a fallback font would make its row taller).
+        text += QString(chosen ? "<tr><td><b><u>%1</u></b></td>" : "<tr><td><b>%1</b></td>").arg(k == 0 ? "A" : "B");
         at[k] = cursors[k] ? nearestReading(readings, *cursors[k]) : std::nullopt;
         if (!cursors[k]) {
             text += QStringLiteral("<td>%1</td>")
@@ -365,9 +369,7 @@ QString HistoryWindow::readoutText() const
                     + blankCells + QStringLiteral("</tr>");
             continue;
         }
-        text += QStringLiteral("<td>%1%2</td>")
-                    .arg(QString::fromStdString(momentText(history, *cursors[k])),
-                         chosen ? QStringLiteral(" &#9664;") : QString()); // the cursor Shift and the arrows move
+        text += QStringLiteral("<td>%1</td>").arg(QString::fromStdString(momentText(history, *cursors[k])));
         for (const int c : channels)
             text += cell(at[k] ? valueText(readings.value(c, *at[k])) : "-");
         text += QStringLiteral("</tr>");
