@@ -1,5 +1,6 @@
 #include "history/HistoryPlot.h"
 
+#include "history/LabelLayout.h"
 #include "history/Texts.h"
 #include "scope/PainterCanvas.h"
 #include "scope/ScopeDrawing.h"
@@ -20,7 +21,8 @@ namespace {
 constexpr int kClickSlackPx = 3;
 constexpr double kCursorGripPx = 4;
 constexpr double kWheelStep = 0.8; // span factor per wheel notch
-constexpr int kEventsShown = 8;
+constexpr int kEventsShown = 20;   // a merged mark's tooltip; a click lists the rest
+constexpr double kLabelGap = 12;   // between two time labels
 
 const QColor kGrid(55, 55, 55);
 const QColor kFrame(90, 90, 90);
@@ -76,6 +78,7 @@ void drawCentredText(QPainter& painter, double x, double top, const std::string&
 
 HistoryPlot::HistoryPlot(HistorySource& source, QWidget* parent) : QWidget(parent), m_source(source)
 {
+    setAccessibleName(QStringLiteral("history picture"));
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -85,39 +88,149 @@ HistoryPlot::HistoryPlot(HistorySource& source, QWidget* parent) : QWidget(paren
 
 PlotGeometry HistoryPlot::geometry() const
 {
-    return PlotGeometry(width(), height(), m_view.span());
+    return PlotGeometry(width(), height(), m_view.span(), m_lanes);
 }
 
 void HistoryPlot::setTimeCursor(int which, std::optional<double> elapsedMs)
 {
     m_cursors[static_cast<std::size_t>(which)] = elapsedMs;
+    if (elapsedMs)
+        m_chosenCursor = which;
     update();
     emit cursorsChanged();
 }
 
-void HistoryPlot::showWholeRun()
+double HistoryPlot::snapped(double elapsedMs) const
 {
-    m_view.showWholeRun(extent());
-    viewMoved();
+    const Readings& readings = m_source.history().readings();
+    const std::optional<std::size_t> nearest = nearestReading(readings, elapsedMs);
+    return nearest ? double(readings.time(*nearest)) : elapsedMs;
 }
 
-void HistoryPlot::showSpan(TimeSpan span)
+void HistoryPlot::stepCursor(int direction)
 {
-    m_view.show(span, extent());
-    viewMoved();
+    const Readings& readings = m_source.history().readings();
+    std::optional<double>& cursor = m_cursors[static_cast<std::size_t>(m_chosenCursor)];
+    const TimeSpan& span = m_view.span();
+    std::optional<std::size_t> at = nearestReading(readings, cursor.value_or((span.begin + span.end) / 2));
+    if (!at)
+        return;
+    if (cursor) {
+        // The first reading after (before) the cursor; readings sharing its millisecond are passed over.
+        const std::size_t after = readings.upperBound(static_cast<std::int64_t>(std::floor(*cursor)));
+        const std::size_t before = readings.lowerBound(static_cast<std::int64_t>(std::ceil(*cursor)));
+        if (direction > 0)
+            at = after < readings.size() ? std::optional(after) : std::nullopt;
+        else
+            at = before > 0 ? std::optional(before - 1) : std::nullopt;
+        if (!at)
+            return;
+    }
+    const double t = double(readings.time(*at));
+    if (t < span.begin || t > span.end) {
+        // The cursor stays in view: the picture follows it.
+        const double shift = t < span.begin ? t - span.begin - span.length() / 8 : t - span.end + span.length() / 8;
+        moveView(SpanTrail::Move::PanKeys, [&] { m_view.pan(shift, extent()); });
+    }
+    setTimeCursor(m_chosenCursor, t);
+}
+
+void HistoryPlot::showWholeRun()
+{
+    moveView(SpanTrail::Move::Jump, [&] { m_view.showWholeRun(extent()); });
+}
+
+void HistoryPlot::showSpan(TimeSpan span, SpanTrail::Move move)
+{
+    moveView(move, [&] { m_view.show(span, extent()); });
 }
 
 void HistoryPlot::zoomAboutMiddle(double factor)
 {
+    const TimeSpan span = m_view.span();
+    moveView(SpanTrail::Move::Jump, [&] { m_view.zoom(factor, (span.begin + span.end) / 2, extent()); });
+}
+
+void HistoryPlot::showMoment(double elapsedMs)
+{
+    showSpan(spanAround(elapsedMs, m_view.span()));
+}
+
+void HistoryPlot::goToEvent(std::size_t index)
+{
+    const std::vector<Event>& events = m_source.history().events();
+    if (index >= events.size())
+        return;
+    showMoment(double(events[index].elapsed));
+    m_onEvent = {index, m_view.span()};
+    emit eventShown(index);
+}
+
+bool HistoryPlot::stepEvent(int direction)
+{
     const TimeSpan& span = m_view.span();
-    m_view.zoom(factor, (span.begin + span.end) / 2, extent());
-    viewMoved();
+    const bool onEvent = m_onEvent && m_onEvent->second.begin == span.begin && m_onEvent->second.end == span.end;
+    const std::optional<std::size_t> next =
+        neighbourEvent(m_source.history(), onEvent ? std::optional(m_onEvent->first) : std::nullopt,
+                       (span.begin + span.end) / 2, direction, m_eventKinds);
+    if (next)
+        goToEvent(*next);
+    return next.has_value();
+}
+
+bool HistoryPlot::zoomBack()
+{
+    const std::optional<VisitedSpan> earlier = m_trail.back(visited());
+    if (earlier)
+        earlier->wholeRun ? m_view.showWholeRun(extent()) : m_view.show(earlier->span, extent());
+    if (earlier)
+        viewMoved();
+    return earlier.has_value();
+}
+
+bool HistoryPlot::zoomForward()
+{
+    const std::optional<VisitedSpan> later = m_trail.forward(visited());
+    if (later)
+        later->wholeRun ? m_view.showWholeRun(extent()) : m_view.show(later->span, extent());
+    if (later)
+        viewMoved();
+    return later.has_value();
+}
+
+void HistoryPlot::setLane(int channel, const LaneSetting& setting)
+{
+    m_lanes[static_cast<std::size_t>(channel)] = setting;
+    update();
+    emit lanesChanged();
+}
+
+std::pair<double, double> HistoryPlot::laneRange(int channel) const
+{
+    const LaneBounds& lane = m_drawnLanes[static_cast<std::size_t>(channel)];
+    return {lane.low, lane.high};
+}
+
+void HistoryPlot::zoomValues(int channel, double factor, double at)
+{
+    const auto [low, high] = laneRange(channel);
+    setLane(channel, {true, std::pair{at - (at - low) * factor, at + (high - at) * factor}});
 }
 
 void HistoryPlot::runChanged()
 {
     m_view.runChanged(extent());
     update();
+}
+
+void HistoryPlot::moveView(SpanTrail::Move move, const std::function<void()>& change)
+{
+    const VisitedSpan before = visited();
+    change();
+    const VisitedSpan after = visited();
+    if (before.span.begin != after.span.begin || before.span.end != after.span.end || before.wholeRun != after.wholeRun)
+        m_trail.leaving(before, move);
+    viewMoved();
 }
 
 void HistoryPlot::viewMoved()
@@ -134,6 +247,36 @@ void HistoryPlot::paintEvent(QPaintEvent*)
     paintPicture(painter, picture);
     m_eventMarks = picture.events;
     m_eventStrip = {picture.eventsTop, picture.eventsBottom};
+    bool rangesMoved = false;
+    for (int c = 0; c < kChannels; ++c) {
+        const LanePicture& lane = picture.lanes[c];
+        const LaneBounds drawn{lane.shown, lane.traceTop, lane.bottom, lane.low, lane.high};
+        LaneBounds& kept = m_drawnLanes[static_cast<std::size_t>(c)];
+        rangesMoved = rangesMoved || kept.low != drawn.low || kept.high != drawn.high || kept.shown != drawn.shown;
+        kept = drawn;
+    }
+    if (rangesMoved)
+        emit lanesDrawn();
+}
+
+// A time row: its caption, then the labels that fit beside it and each other.
+void HistoryPlot::paintTimeRow(QPainter& painter, const QString& caption, double top,
+                               const std::vector<Tick>& ticks) const
+{
+    const QFontMetrics metrics = painter.fontMetrics();
+    const double baseline = top + metrics.ascent();
+    painter.drawText(QPointF(4, baseline), caption);
+    std::vector<LabelBox> boxes;
+    std::vector<QString> labels;
+    for (const Tick& tick : ticks) {
+        labels.push_back(QString::fromStdString(tick.label));
+        boxes.push_back({tick.at, double(metrics.horizontalAdvance(labels.back()))});
+    }
+    const std::vector<std::optional<double>> lefts =
+        labelLefts(boxes, 4 + metrics.horizontalAdvance(caption) + kLabelGap, width() - 2.0, kLabelGap);
+    for (std::size_t i = 0; i < labels.size(); ++i)
+        if (lefts[i])
+            painter.drawText(QPointF(*lefts[i], baseline), labels[i]);
 }
 
 void HistoryPlot::paintPicture(QPainter& painter, const Picture& picture) const
@@ -143,6 +286,8 @@ void HistoryPlot::paintPicture(QPainter& painter, const Picture& picture) const
     drawGaps(painter, picture);
     for (int c = 0; c < kChannels; ++c) {
         const LanePicture& lane = picture.lanes[c];
+        if (!lane.shown)
+            continue;
         const QRectF area(picture.left, lane.top, picture.right - picture.left, lane.bottom - lane.top);
         painter.setPen(QPen(kGrid, 0));
         for (const Tick& tick : picture.elapsedTicks)
@@ -182,17 +327,13 @@ void HistoryPlot::paintPicture(QPainter& painter, const Picture& picture) const
     for (const EventMark& mark : picture.events) {
         painter.setPen(QPen(mark.trouble ? kTroubleEvent : kEvent, 0));
         painter.drawLine(QLineF(mark.x, picture.eventsTop + 2, mark.x, picture.eventsBottom - 2));
-        painter.fillRect(QRectF(mark.x - 2, picture.eventsTop + 2, 5, 4), mark.trouble ? kTroubleEvent : kEvent);
+        painter.fillRect(QRectF(mark.x - 3, picture.eventsTop + 2, 7, 5), mark.trouble ? kTroubleEvent : kEvent);
     }
 
     painter.setPen(kText);
-    painter.drawText(QPointF(4, picture.elapsedRow + painter.fontMetrics().ascent()), QStringLiteral("elapsed"));
-    for (const Tick& tick : picture.elapsedTicks)
-        drawCentredText(painter, tick.at, picture.elapsedRow, tick.label);
+    paintTimeRow(painter, QStringLiteral("elapsed"), picture.elapsedRow, picture.elapsedTicks);
     if (!picture.wallTicks.empty())
-        painter.drawText(QPointF(4, picture.wallRow + painter.fontMetrics().ascent()), QStringLiteral("local"));
-    for (const Tick& tick : picture.wallTicks)
-        drawCentredText(painter, tick.at, picture.wallRow, tick.label);
+        paintTimeRow(painter, QStringLiteral("local"), picture.wallRow, picture.wallTicks);
 
     const double top = picture.lanes.front().top, bottom = picture.eventsBottom;
     for (std::size_t k = 0; k < m_cursors.size(); ++k) {
@@ -201,7 +342,8 @@ void HistoryPlot::paintPicture(QPainter& painter, const Picture& picture) const
         const double x = shape.xOf(*m_cursors[k]);
         if (x < picture.left || x > picture.right)
             continue;
-        painter.setPen(QPen(kCursorColours[k], 0, Qt::DashLine));
+        // The chosen cursor, which Shift and the arrows move, is drawn solid.
+        painter.setPen(QPen(kCursorColours[k], 0, int(k) == m_chosenCursor ? Qt::SolidLine : Qt::DashLine));
         painter.drawLine(QLineF(x, top, x, bottom));
         painter.setPen(kCursorColours[k]);
         painter.drawText(QPointF(x + 3, top + painter.fontMetrics().ascent()), k == 0 ? "A" : "B");
@@ -221,6 +363,7 @@ void HistoryPlot::paintPicture(QPainter& painter, const Picture& picture) const
 
 void HistoryPlot::mousePressEvent(QMouseEvent* event)
 {
+    m_trail.settled();
     m_pressButton = event->button();
     if (m_pressButton != Qt::LeftButton && m_pressButton != Qt::RightButton)
         return;
@@ -251,15 +394,16 @@ void HistoryPlot::mouseMoveEvent(QMouseEvent* event)
     case Drag::Pan: {
         const double msPerPixel = m_pressSpan.length() / (shape.right() - shape.left());
         const double shift = (m_pressPosition.x() - x) * msPerPixel;
-        m_view.show({m_pressSpan.begin + shift, m_pressSpan.end + shift}, extent());
-        viewMoved();
+        showSpan({m_pressSpan.begin + shift, m_pressSpan.end + shift}, SpanTrail::Move::Drag);
         break;
     }
     case Drag::Span:
         m_dragSpan = {m_pressPosition.x(), std::clamp(x, shape.left(), shape.right())};
         update();
         break;
-    case Drag::Cursor: setTimeCursor(m_draggedCursor, shape.timeAt(std::clamp(x, shape.left(), shape.right()))); break;
+    case Drag::Cursor:
+        setTimeCursor(m_draggedCursor, snapped(shape.timeAt(std::clamp(x, shape.left(), shape.right()))));
+        break;
     case Drag::None: break;
     }
 }
@@ -268,9 +412,23 @@ void HistoryPlot::mouseReleaseEvent(QMouseEvent* event)
 {
     const PlotGeometry shape = geometry();
     const Drag drag = std::exchange(m_drag, Drag::None);
-    if (!m_moved && drag != Drag::Cursor) {
+    m_trail.settled();
+    const EventMark* mark = m_moved ? nullptr : markAt(event->position().toPoint());
+    if (mark && m_pressButton == Qt::LeftButton) {
+        // A mark: its event shown, or all of a merged mark's events.
+        const std::vector<Event>& events = m_source.history().events();
+        if (mark->count == 1) {
+            goToEvent(mark->first);
+        } else {
+            const double first = double(events[mark->first].elapsed);
+            const double last = double(events[mark->first + mark->count - 1].elapsed);
+            const double room = std::max((last - first) * 0.1, kMomentSpanMs / 2);
+            showSpan({first - room, last + room});
+            emit eventShown(mark->first);
+        }
+    } else if (!m_moved && drag != Drag::Cursor) {
         const double x = std::clamp(event->position().x(), shape.left(), shape.right());
-        setTimeCursor(m_pressButton == Qt::RightButton ? 1 : 0, shape.timeAt(x));
+        setTimeCursor(m_pressButton == Qt::RightButton ? 1 : 0, snapped(shape.timeAt(x)));
     } else if (drag == Drag::Span && m_dragSpan) {
         showSpan({shape.timeAt(m_dragSpan->first), shape.timeAt(m_dragSpan->second)});
     }
@@ -283,18 +441,56 @@ void HistoryPlot::wheelEvent(QWheelEvent* event)
     const double notches = event->angleDelta().y() / 120.0;
     if (notches == 0)
         return;
-    m_view.zoom(std::pow(kWheelStep, notches), geometry().timeAt(event->position().x()), extent());
-    viewMoved();
+    const double factor = std::pow(kWheelStep, notches);
+    if (event->modifiers() & Qt::ControlModifier) {
+        // The values of the lane under the pointer, about the value there.
+        const double y = event->position().y();
+        for (int c = 0; c < kChannels; ++c) {
+            const LaneBounds& lane = m_drawnLanes[static_cast<std::size_t>(c)];
+            if (lane.shown && y >= lane.traceTop && y <= lane.bottom && lane.bottom > lane.traceTop)
+                zoomValues(c, factor,
+                           lane.low + (lane.bottom - y) / (lane.bottom - lane.traceTop) * (lane.high - lane.low));
+        }
+        return;
+    }
+    const double at = geometry().timeAt(event->position().x());
+    moveView(SpanTrail::Move::Wheel, [&] { m_view.zoom(factor, at, extent()); });
+}
+
+void HistoryPlot::leaveEvent(QEvent* event)
+{
+    m_trail.settled(); // the next wheel run leaves a step of its own
+    QWidget::leaveEvent(event);
 }
 
 void HistoryPlot::keyPressEvent(QKeyEvent* event)
 {
     const double length = m_view.span().length();
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const bool sideways = event->key() == Qt::Key_Left || event->key() == Qt::Key_Right;
+    if (modifiers == Qt::ShiftModifier && sideways) {
+        stepCursor(event->key() == Qt::Key_Left ? -1 : 1);
+        return;
+    }
+    if (modifiers != Qt::NoModifier) {
+        QWidget::keyPressEvent(event); // Alt+Left and the like belong to the window
+        return;
+    }
+    const auto pan = [&](double ms) { moveView(SpanTrail::Move::PanKeys, [&] { m_view.pan(ms, extent()); }); };
+    if (!sideways && event->key() != Qt::Key_PageUp && event->key() != Qt::Key_PageDown)
+        m_trail.settled();
     switch (event->key()) {
-    case Qt::Key_Left: m_view.pan(-length / 8, extent()); break;
-    case Qt::Key_Right: m_view.pan(length / 8, extent()); break;
-    case Qt::Key_PageUp: m_view.pan(-length, extent()); break;
-    case Qt::Key_PageDown: m_view.pan(length, extent()); break;
+    case Qt::Key_Left: pan(-length / 8); return;
+    case Qt::Key_Right: pan(length / 8); return;
+    case Qt::Key_PageUp: pan(-length); return;
+    case Qt::Key_PageDown: pan(length); return;
+    case Qt::Key_A:
+    case Qt::Key_B:
+        m_chosenCursor = event->key() == Qt::Key_A ? 0 : 1;
+        if (!m_cursors[static_cast<std::size_t>(m_chosenCursor)])
+            stepCursor(0);
+        update();
+        return;
     case Qt::Key_Up:
     case Qt::Key_Plus: zoomAboutMiddle(0.5); return;
     case Qt::Key_Down:
@@ -302,34 +498,44 @@ void HistoryPlot::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Home: showWholeRun(); return;
     case Qt::Key_Escape:
         m_cursors = {};
+        m_chosenCursor = 0;
         update();
         emit cursorsChanged();
         return;
     default: QWidget::keyPressEvent(event); return;
     }
-    viewMoved();
+}
+
+// The mark under the pointer: each owns the strip PlotGeometry::kEventMarkPx
+// wide around it (marks closer than that are one).
+const EventMark* HistoryPlot::markAt(const QPoint& position) const
+{
+    if (position.y() < m_eventStrip.first - 2 || position.y() > m_eventStrip.second + 2)
+        return nullptr;
+    const EventMark* nearest = nullptr;
+    for (const EventMark& mark : m_eventMarks)
+        if (std::abs(mark.x - position.x()) <= PlotGeometry::kEventMarkPx / 2
+            && (!nearest || std::abs(mark.x - position.x()) < std::abs(nearest->x - position.x())))
+            nearest = &mark;
+    const std::size_t events = m_source.history().events().size();
+    return nearest && nearest->first + nearest->count <= events ? nearest : nullptr;
 }
 
 void HistoryPlot::showEventsAt(const QPoint& position)
 {
     const std::vector<Event>& events = m_source.history().events();
     QStringList lines;
-    std::size_t total = 0;
     const std::optional<std::int64_t> wallOffset = m_source.history().wallOffsetMs();
-    const bool onStrip = position.y() >= m_eventStrip.first - 2 && position.y() <= m_eventStrip.second + 2;
-    for (const EventMark& mark : m_eventMarks) {
-        if (!onStrip || std::abs(mark.x - position.x()) > 4 || mark.first + mark.count > events.size())
-            continue;
-        for (std::size_t i = mark.first; i < mark.first + mark.count; ++i, ++total) {
-            if (lines.size() >= kEventsShown)
-                continue;
-            const Event& e = events[i];
-            const std::string when = wallOffset ? localTimeText(e.wallMs, 1, false) : elapsedText(e.elapsed, 1);
-            lines << QString::fromStdString(when + "  " + e.text);
-        }
+    const EventMark* mark = markAt(position);
+    for (std::size_t i = mark ? mark->first : 0;
+         mark && i < mark->first + std::min<std::size_t>(mark->count, kEventsShown); ++i) {
+        const Event& e = events[i];
+        const std::string when = wallOffset ? localTimeText(e.wallMs, 1, true) : "+" + elapsedText(e.elapsed, 1);
+        lines << QString::fromStdString(when + "  " + e.text);
     }
-    if (total > static_cast<std::size_t>(lines.size()))
-        lines << QStringLiteral("... and %1 more").arg(total - static_cast<std::size_t>(lines.size()));
+    if (mark && mark->count > kEventsShown)
+        lines << QStringLiteral("... and %1 more: click to show them all (and see them in Events)")
+                     .arg(mark->count - kEventsShown);
     if (lines.isEmpty())
         QToolTip::hideText();
     else

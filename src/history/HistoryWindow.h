@@ -13,6 +13,7 @@
 
 class QLabel;
 class QProgressBar;
+class QLineEdit;
 
 namespace forms {
 class SaveFileDialog;
@@ -20,19 +21,27 @@ class SaveFileDialog;
 
 namespace history {
 
+class EventsPanel;
+class LaneControls;
+class OverviewStrip;
+class TimeBoxes;
+
 // What a history window needs from the program around it.
 struct WindowServices {
     std::function<forms::SaveFileDialog&()> saveDialog; // where exports ask for a file
     instrument::Dialogs* dialogs = nullptr;             // message boxes; none in some tests
+    // File > Open Recording... (asks, then opens); none: the item is left out.
+    std::function<void(QWidget* parent)> openRecording;
 };
 
 // The user's documents folder, or the home folder when there is none: where
 // the history's file dialogs start.
 QString documentsFolder();
 
-// One history window: the picture of one source, the values at the two
-// cursors, the figures of the span between them (or of the visible span),
-// notices about the rows, and exports. While shown it looks at its source
+// One history window: the picture of one source with the whole run above it
+// and the events beside it, the values at the two cursors, the figures of
+// the span between them (or of the visible span), notices about the rows,
+// and exports. While shown it looks at its source
 // four times a second and redraws only when something changed; hidden, it
 // does nothing at all.
 class HistoryWindow : public QMainWindow {
@@ -55,6 +64,13 @@ public:
     std::pair<std::int64_t, std::int64_t> statisticsSpan() const;
     QString readoutText() const;
     QString noticeText() const;
+    // The picture with the read-outs and figures under it, as shown.
+    QImage pictureWithReadouts() const;
+    EventsPanel& events() const { return *m_events; }
+    OverviewStrip& overview() const { return *m_overview; }
+    LaneControls& laneControls() const { return *m_lanes; }
+    TimeBoxes& timeBoxes() const { return *m_times; }
+    QLabel& readouts() const { return *m_readouts; }
     QAction* exportPictureAction() const { return m_exportPicture; }
     QAction* exportCsvAction() const { return m_exportCsv; }
     bool exporting() const { return m_exports.busy(); }
@@ -72,7 +88,11 @@ protected:
 
 private:
     void build();
+    void buildMenus();
     void showReadouts();
+    // Runs an action that may open a dialog, then gives the keyboard back to the picture.
+    void thenPicture(const std::function<void()>& action);
+    void copyReadouts();
     void exportPicture();
     void exportCsv();
     void startExport(const QString& title, const QString& path, ExportRunner::Job job);
@@ -85,6 +105,10 @@ private:
     std::function<QString()> m_title;
     WindowServices m_services;
     HistoryPlot* m_plot = nullptr;
+    OverviewStrip* m_overview = nullptr;
+    EventsPanel* m_events = nullptr;
+    LaneControls* m_lanes = nullptr;
+    TimeBoxes* m_times = nullptr;
     QLabel* m_notices = nullptr;
     QLabel* m_readouts = nullptr;
     QLabel* m_status = nullptr;

@@ -18,6 +18,9 @@ namespace history {
 
 HistoryWindows::HistoryWindows(HistoryServices services) : m_services(std::move(services)), m_live(m_services.memory)
 {
+    // Every history window's File > Open Recording... opens through here.
+    if (m_services.openDialog && !m_services.window.openRecording)
+        m_services.window.openRecording = [this](QWidget* parent) { askAndOpenRecording(parent); };
 }
 
 HistoryWindows::~HistoryWindows()
@@ -99,7 +102,7 @@ int showRecordingAlone(const QString& path)
     TellingDialogs dialogs;
     forms::DesktopSaveFileDialog saveDialog;
     forms::DesktopOpenFileDialog openDialog;
-    HistoryWindows windows({{[&]() -> forms::SaveFileDialog& { return saveDialog; }, &dialogs},
+    HistoryWindows windows({{[&]() -> forms::SaveFileDialog& { return saveDialog; }, &dialogs, {}},
                             [&]() -> forms::OpenFileDialog& { return openDialog; },
                             {},
                             machineHasRoom()});

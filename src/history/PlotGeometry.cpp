@@ -1,10 +1,12 @@
 #include "history/PlotGeometry.h"
 
 #include "history/ChannelValue.h"
+#include "history/EventKinds.h"
 #include "history/Texts.h"
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace history {
 
@@ -13,7 +15,6 @@ namespace {
 constexpr double kMinTickSpacingPx = 22;   // value axis
 constexpr double kMinLabelSpacingPx = 130; // time axis: room for a date and time
 constexpr double kDotSpacingPx = 4;        // readings this far apart get a dot
-constexpr double kEventMergePx = 5;
 constexpr std::int64_t kDayMs = 86400000;
 
 constexpr std::int64_t kTimeSteps[] = {
@@ -37,21 +38,31 @@ std::int64_t floorTo(double value, std::int64_t step)
     return static_cast<std::int64_t>(std::floor(value / double(step))) * step;
 }
 
-// The lane's axis: the span's numbers with a little room, on whole ticks.
-void fitAxis(LanePicture& lane, const ChannelRange& range)
+// The lane's axis: the span's numbers with a little room, on whole ticks;
+// or the range the user holds, exactly, with whole ticks inside it.
+void fitAxis(LanePicture& lane, const ChannelRange& range, const LaneSetting& setting)
 {
+    if (!lane.shown)
+        return;
     double low = range.hasNumbers() ? range.min : 0.0;
     double high = range.hasNumbers() ? range.max : 1.0;
-    const double pad = high - low < 1e-6 ? std::max(0.5, std::abs(high) * 1e-3) : (high - low) * 0.05;
-    low -= pad;
-    high += pad;
+    if (setting.held) {
+        std::tie(low, high) = *setting.held;
+        if (high < low)
+            std::swap(low, high);
+        high = std::max(high, low + 1e-6);
+    } else {
+        const double pad = high - low < 1e-6 ? std::max(0.5, std::abs(high) * 1e-3) : (high - low) * 0.05;
+        low -= pad;
+        high += pad;
+    }
     const double room = std::max(1.0, std::floor((lane.bottom - lane.traceTop) / kMinTickSpacingPx));
     const double step = niceStep((high - low) / room);
-    lane.low = std::floor(low / step) * step;
-    lane.high = std::ceil(high / step) * step;
+    lane.low = setting.held ? low : std::floor(low / step) * step;
+    lane.high = setting.held ? high : std::ceil(high / step) * step;
     const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
     const double height = lane.bottom - lane.traceTop;
-    for (double v = lane.low; v <= lane.high + step / 2; v += step)
+    for (double v = std::ceil(lane.low / step - 1e-9) * step; v <= lane.high + step * 1e-6; v += step)
         lane.ticks.push_back({lane.bottom - (v - lane.low) / (lane.high - lane.low) * height,
                               fixedText(std::abs(v) < step / 2 ? 0.0 : v, decimals)});
 }
@@ -66,8 +77,8 @@ float yOf(const LanePicture& lane, float value)
 
 bool isTrouble(const std::string& eventText)
 {
-    return eventText.find("alarm raised") != std::string::npos || eventText.starts_with("read failed")
-           || eventText.starts_with("session lost") || eventText.starts_with("open failed");
+    const EventKind kind = eventKind(eventText);
+    return kind == EventKind::Failure || (kind == EventKind::Alarm && eventText.find("raised") != std::string::npos);
 }
 
 std::optional<std::size_t> nearestReading(const Readings& readings, double elapsedMs)
@@ -82,7 +93,8 @@ std::optional<std::size_t> nearestReading(const Readings& readings, double elaps
     return elapsedMs - double(readings.time(after - 1)) <= double(readings.time(after)) - elapsedMs ? after - 1 : after;
 }
 
-PlotGeometry::PlotGeometry(double width, double height, TimeSpan span) : m_width(width), m_height(height), m_span(span)
+PlotGeometry::PlotGeometry(double width, double height, TimeSpan span, const LaneSettings& lanes)
+    : m_width(width), m_height(height), m_span(span), m_lanes(lanes)
 {
 }
 
@@ -107,7 +119,7 @@ Picture PlotGeometry::draw(const History& history) const
     const std::size_t last = std::max(first, readings.upperBound(static_cast<std::int64_t>(std::floor(m_span.end))));
     const SpanRange ranges = history.range(first, last);
     for (int c = 0; c < kChannels; ++c)
-        fitAxis(picture.lanes[c], ranges[c]);
+        fitAxis(picture.lanes[c], ranges[c], m_lanes[c]);
     picture.readingsOneByOne = double(last - first) * 2 <= right() - left();
     if (picture.readingsOneByOne)
         drawReadings(history, first, last, picture);
@@ -133,12 +145,18 @@ void PlotGeometry::laneBounds(Picture& picture) const
     picture.elapsedRow = picture.wallRow - kLabelRow;
     picture.eventsBottom = picture.elapsedRow;
     picture.eventsTop = picture.eventsBottom - kEventStrip;
-    const double laneHeight = std::max(3 * kMarkStrip, (picture.eventsTop - kTopMargin - 3 * kLaneGap) / kChannels);
+    const auto shown = static_cast<int>(
+        std::count_if(m_lanes.begin(), m_lanes.end(), [](const LaneSetting& lane) { return lane.shown; }));
+    const double laneHeight =
+        std::max(3 * kMarkStrip, (picture.eventsTop - kTopMargin - shown * kLaneGap) / std::max(1, shown));
+    double top = kTopMargin;
     for (int c = 0; c < kChannels; ++c) {
         LanePicture& lane = picture.lanes[c];
-        lane.top = kTopMargin + c * (laneHeight + kLaneGap);
-        lane.traceTop = lane.top + kMarkStrip;
-        lane.bottom = lane.top + laneHeight;
+        lane.shown = m_lanes[c].shown;
+        lane.top = top;
+        lane.traceTop = lane.shown ? lane.top + kMarkStrip : lane.top;
+        lane.bottom = lane.shown ? lane.top + laneHeight : lane.top;
+        top = lane.shown ? lane.bottom + kLaneGap : top;
     }
 }
 
@@ -166,6 +184,8 @@ void PlotGeometry::drawColumns(const History& history, std::size_t first, std::s
         const bool joined = begin > first && !history.gapBefore(begin);
         for (int c = 0; c < kChannels; ++c) {
             LanePicture& lane = picture.lanes[c];
+            if (!lane.shown)
+                continue;
             const ChannelRange& range = ranges[c];
             if (range.over)
                 lane.overMarks.push_back(x);
@@ -206,6 +226,8 @@ void PlotGeometry::drawReadings(const History& history, std::size_t first, std::
         const bool visible = i >= first && i < last;
         for (int c = 0; c < kChannels; ++c) {
             LanePicture& lane = picture.lanes[c];
+            if (!lane.shown)
+                continue;
             const float value = readings.value(c, i);
             if (!isNumber(value)) {
                 if (visible)
@@ -228,7 +250,7 @@ void PlotGeometry::drawEvents(const History& history, Picture& picture) const
     const std::vector<Event>& events = history.events();
     for (std::size_t i = first; i < last; ++i) {
         const double x = xOf(double(events[i].elapsed));
-        if (picture.events.empty() || x - picture.events.back().x >= kEventMergePx)
+        if (picture.events.empty() || x - picture.events.back().x >= kEventMarkPx)
             picture.events.push_back({x, i, 0, false});
         EventMark& mark = picture.events.back();
         ++mark.count;

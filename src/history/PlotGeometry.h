@@ -5,7 +5,9 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace history {
@@ -15,8 +17,17 @@ struct Tick {
     std::string label;
 };
 
+// How the user arranged a channel's lane: shown or hidden, its value axis
+// fitted to what the span shows or held at a range (mA, low and high).
+struct LaneSetting {
+    bool shown = true;
+    std::optional<std::pair<double, double>> held;
+};
+using LaneSettings = std::array<LaneSetting, kChannels>;
+
 // One channel's lane: its own value axis, fitted to what the span shows.
 struct LanePicture {
+    bool shown = true;   // a hidden lane has no height and nothing drawn
     double top = 0;      // the lane, marks strip included
     double traceTop = 0; // below the strip where OVER and OCP marks sit
     double bottom = 0;
@@ -28,7 +39,8 @@ struct LanePicture {
     std::vector<float> ocpMarks;  // x of OCP readings
 };
 
-// Events close together on the screen share one mark.
+// Events close together on the screen share one mark, so each mark has a
+// hit area of its own, PlotGeometry::kEventMarkPx wide.
 struct EventMark {
     double x = 0;
     std::size_t first = 0; // into History::events()
@@ -48,8 +60,8 @@ struct Picture {
     bool readingsOneByOne = false;
 };
 
-// The history picture as geometry, without pixels: three stacked lanes (CH1
-// to CH3, each on its own axis), an events strip and two time rows, elapsed
+// The history picture as geometry, without pixels: stacked lanes (CH1 to
+// CH3 as shown, each on its own axis), an events strip and two time rows, elapsed
 // and local wall-clock time. Where the span holds more readings than half
 // the pixel columns, each column is drawn from the envelopes as one vertical
 // stroke from its least to its greatest value; otherwise every reading is
@@ -64,8 +76,9 @@ public:
     static constexpr double kMarkStrip = 9;
     static constexpr double kEventStrip = 14;
     static constexpr double kLabelRow = 16;
+    static constexpr double kEventMarkPx = 9; // marks closer than this share one
 
-    PlotGeometry(double width, double height, TimeSpan span);
+    PlotGeometry(double width, double height, TimeSpan span, const LaneSettings& lanes = {});
 
     double xOf(double elapsedMs) const;
     double timeAt(double x) const;
@@ -83,6 +96,7 @@ private:
 
     double m_width, m_height;
     TimeSpan m_span;
+    LaneSettings m_lanes;
 };
 
 // The reading nearest to a moment; nothing when there are none.

@@ -11,7 +11,7 @@ namespace panel {
 history::HistoryServices MainForm::historyServices()
 {
     // The dialogs are looked up when used: tests put their own in after construction.
-    return {{[this]() -> forms::SaveFileDialog& { return *m_saveFileDialog; }, m_surroundings.dialogs},
+    return {{[this]() -> forms::SaveFileDialog& { return *m_saveFileDialog; }, m_surroundings.dialogs, {}},
             [this]() -> forms::OpenFileDialog& { return *m_openFileDialog; },
             [this] { return m_ui.VISAResorceCombo->currentText(); },
             history::machineHasRoom()};

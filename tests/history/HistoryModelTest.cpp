@@ -2,10 +2,16 @@
 // runs with OVER and OCP reports, repeated times and gaps (sessions, pauses,
 // failed readings), built at
 // once (a file) and reading by reading (the live session); a trace drawn by
-// pixel columns; fields as the instrument sends them.
+// pixel columns, lanes hidden or held; the reading nearest a moment; the
+// ways about a run (events by kind, spans visited, typed times, time labels
+// that fit); fields as the instrument sends them.
 #include "history/ChannelValue.h"
+#include "history/EventKinds.h"
 #include "history/History.h"
+#include "history/LabelLayout.h"
 #include "history/PlotGeometry.h"
+#include "history/SpanTrail.h"
+#include "history/TypedMoment.h"
 
 #include <gtest/gtest.h>
 
@@ -269,6 +275,183 @@ TEST(PlotGeometryTest, ATraceJoinsReadingsFurtherApartThanAColumnButNotAcrossAGa
         // Shaded from the last reading before to the first after.
         EXPECT_EQ(picture.gaps, (std::vector<std::pair<double, double>>{{geometry.xOf(299 * 16), closedTo}}));
     }
+}
+
+TEST_P(BruteForce, TheReadingNearestAMomentMatchesBruteForce)
+{
+    const KeptRun run = randomRun(3000, 5, GetParam());
+    std::mt19937 random(6);
+    std::uniform_real_distribution<double> moment(-20, double(run.times.back()) + 20);
+    for (int k = 0; k < 2000; ++k) {
+        const double t = k % 5 == 0 ? double(run.times[std::size_t(k) % run.times.size()]) : moment(random);
+        const std::optional<std::size_t> found = nearestReading(run.history.readings(), t);
+        ASSERT_TRUE(found);
+        double best = INFINITY;
+        for (const std::int64_t time : run.times)
+            best = std::min(best, std::abs(double(time) - t));
+        EXPECT_EQ(std::abs(double(run.times[*found]) - t), best) << "at " << t;
+    }
+    EXPECT_FALSE(nearestReading(History().readings(), 5));
+}
+
+TEST(PlotGeometryTest, AHiddenLaneGivesItsRoomToTheOthersAndAHeldRangeIsDrawnAsHeld)
+{
+    History history;
+    for (std::int64_t t = 0; t < 1000; t += 10)
+        ASSERT_TRUE(history.appendReading(t, {float(t % 7), 20 + float(t % 3), 5}));
+    history.catchUp();
+    const Picture all = PlotGeometry(1000, 600, {0, 1000}).draw(history);
+    LaneSettings lanes;
+    lanes[1].shown = false;
+    lanes[2].held = std::pair{-10.0, 30.0};
+    const Picture arranged = PlotGeometry(1000, 600, {0, 1000}, lanes).draw(history);
+    const LanePicture &ch1 = arranged.lanes[0], &ch2 = arranged.lanes[1], &ch3 = arranged.lanes[2];
+    EXPECT_TRUE(ch2.lines.empty() && ch2.points.empty() && ch2.ticks.empty());
+    EXPECT_GT(ch1.bottom - ch1.top, (all.lanes[0].bottom - all.lanes[0].top) * 1.4);
+    EXPECT_GT(ch3.top, ch1.bottom);
+    EXPECT_LT(ch3.bottom, arranged.eventsTop);
+    EXPECT_EQ(std::pair(ch1.low, ch1.high), std::pair(all.lanes[0].low, all.lanes[0].high)); // still fitted
+    EXPECT_EQ(std::pair(ch3.low, ch3.high), std::pair(-10.0, 30.0));
+    ASSERT_FALSE(ch3.ticks.empty());
+    EXPECT_EQ(ch3.ticks.back().label, "30");
+    // CH3 reads 5 mA throughout: 5 of 40 mA up from the bottom.
+    EXPECT_NEAR(ch3.lines[1], ch3.bottom - 15.0 / 40 * (ch3.bottom - ch3.traceTop), 0.5);
+}
+
+History eventsRun(const std::vector<std::pair<std::int64_t, std::string>>& events)
+{
+    History history;
+    for (const auto& [at, text] : events)
+        history.appendEvent(at, 1'796'000'000'000 + at, text);
+    return history;
+}
+
+TEST(EventKindsTest, NextAndPreviousEventOfTheKindsWanted)
+{
+    const History history = eventsRun({{0, "session opened"},
+                                       {100, "VSET1 2.5"},
+                                       {200, "over-current alarm raised: CH2"},
+                                       {200, "read failed: Timeout"},
+                                       {300, "session lost: the line is gone"},
+                                       {400, "output found off after reopen"},
+                                       {500, "OUTPut 1"}});
+    constexpr EventFilter alarms{true, false, false, false}, failures{false, true, false, false},
+        sessions{false, false, true, false}, commands{false, false, false, true};
+    struct Case {
+        const char* name;
+        std::optional<std::size_t> current;
+        double at;
+        int direction;
+        EventFilter filter;
+        std::optional<std::size_t> expected;
+    };
+    const std::vector<Case> cases{
+        {"NextFromAMomentBetween", {}, 150, 1, kEveryEvent, 2},
+        {"NextFromAMomentOnAnEventPassesIt", {}, 100, 1, kEveryEvent, 2},
+        {"PreviousFromAMomentOnAnEventPassesIt", {}, 200, -1, kEveryEvent, 1},
+        {"NextFromAnEventTakesTheOneSharingItsTime", 2, 200, 1, kEveryEvent, 3},
+        {"PreviousFromAnEventTakesTheOneSharingItsTime", 3, 200, -1, kEveryEvent, 2},
+        {"OnlyAlarms", {}, 0, 1, alarms, 2},
+        {"FailuresSkipCommandsAndSessions", 3, 200, 1, failures, 4},
+        {"SessionsTakeTheReopenState", {}, 350, 1, sessions, 5},
+        {"CommandsBackwards", {}, 450, -1, commands, 1},
+        {"NoneAfterTheLast", 6, 500, 1, kEveryEvent, std::nullopt},
+        {"NoneBeforeTheFirst", {}, 0, -1, kEveryEvent, std::nullopt},
+        {"NoAlarmLater", {}, 250, 1, alarms, std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(neighbourEvent(history, c.current, c.at, c.direction, c.filter), c.expected) << c.name;
+    EXPECT_TRUE(isTrouble("read failed: Timeout") && isTrouble("over-current alarm raised: CH1"));
+    EXPECT_FALSE(isTrouble("over-current alarm released") || isTrouble("session opened") || isTrouble("VSET1 2"));
+    EXPECT_EQ(spanAround(5000, {0, 60000}).length(), kMomentSpanMs);
+    EXPECT_EQ(spanAround(5000, {4000, 6000}).begin, 4000); // zoomed in further: kept
+}
+
+TEST(SpanTrailTest, BackAndForwardThroughTheSpansVisited)
+{
+    using Move = SpanTrail::Move;
+    const auto at = [](double begin) { return VisitedSpan{{begin, begin + 10}, false}; };
+    SpanTrail trail;
+    EXPECT_FALSE(trail.back(at(0)));
+    trail.leaving({{0, 100}, true}, Move::Jump); // from the whole run
+    trail.leaving(at(1), Move::Wheel);           // three notches: one step
+    trail.leaving(at(2), Move::Wheel);
+    trail.leaving(at(3), Move::Wheel);
+    trail.leaving(at(4), Move::PanKeys); // another kind of move: a step of its own
+    trail.leaving(at(5), Move::PanKeys);
+    trail.settled();
+    trail.leaving(at(6), Move::PanKeys); // a new run of pans
+    const auto begin = [](const std::optional<VisitedSpan>& v) { return v ? v->span.begin : -1.0; };
+    EXPECT_EQ(begin(trail.back(at(7))), 6);
+    EXPECT_EQ(begin(trail.back(at(6))), 4);
+    EXPECT_EQ(begin(trail.back(at(4))), 1);
+    const std::optional<VisitedSpan> whole = trail.back(at(1));
+    ASSERT_TRUE(whole);
+    EXPECT_TRUE(whole->wholeRun);
+    EXPECT_FALSE(trail.back(whole.value()));
+    EXPECT_EQ(begin(trail.forward(*whole)), 1);
+    EXPECT_EQ(begin(trail.forward(at(1))), 4);
+    trail.leaving(at(4), Move::Jump); // a new move forgets the way forward
+    EXPECT_FALSE(trail.forward(at(9)));
+    EXPECT_EQ(begin(trail.back(at(9))), 4);
+}
+
+TEST(TypedMomentTest, LocalAndElapsedTimesOfARunAcrossMidnight)
+{
+    // In Berlin: 2026-12-07 22:00 (21:00 UTC) to 2026-12-08 02:00.
+    const char* zone = std::getenv("TZ");
+    const std::string before = zone ? zone : "";
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    History history;
+    const std::int64_t start = 1796677200000; // 2026-12-07T21:00:00Z
+    history.appendEvent(0, start, "session opened");
+    ASSERT_TRUE(history.appendReading(4 * 3600000, {1, 2, 3}));
+    const std::vector<std::pair<std::string, std::optional<double>>> cases{
+        {"+1:02:03.5", 3723500},
+        {" +45:00 ", 2700000},
+        {"+90", 90000},
+        {"2026-12-07 23:30", 5400000},
+        {"2026-12-08 01:15:30.25", 11730250},
+        {"2026-12-08 01:15:30.250 (+3:15:30.250)", 11730250}, // as the cursor boxes show it
+        {"23:00", 3600000},
+        {"00:30:00", 9000000},   // the first 00:30 of the run is the next day's
+        {"21:59", std::nullopt}, // before the run
+        {"2026-12-08 03:00", std::nullopt},
+        {"+5:00:00", std::nullopt},
+        {"2026-02-30 12:00", std::nullopt},
+        {"23:61", std::nullopt},
+        {"noon", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases) {
+        const TypedMoment moment = typedMoment(text, history);
+        EXPECT_EQ(moment.elapsedMs, expected) << text;
+        EXPECT_EQ(moment.problem.empty(), expected.has_value()) << text << ": " << moment.problem;
+    }
+    EXPECT_EQ(momentText(history, 11730250), "2026-12-08 01:15:30.250 (+3:15:30.250)");
+    setenv("TZ", before.c_str(), 1);
+    if (!zone)
+        unsetenv("TZ");
+    tzset();
+}
+
+TEST(LabelLayoutTest, LabelsNeverOverlapTheCaptionOrEachOther)
+{
+    struct Case {
+        const char* name;
+        std::vector<LabelBox> labels;
+        std::vector<std::optional<double>> expected;
+    };
+    const std::vector<Case> cases{
+        {"SpreadOut", {{100, 40}, {200, 40}}, {80, 180}},
+        {"OverTheCaptionLeftOut", {{60, 40}, {200, 40}}, {std::nullopt, 180}},
+        {"TooCloseToTheOneBefore", {{100, 40}, {140, 40}, {180, 40}}, {80, std::nullopt, 160}},
+        {"PushedInAtTheRightEdge", {{100, 40}, {490, 40}}, {80, 460}},
+        {"WiderThanTheRoom", {{300, 600}}, {std::nullopt}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(labelLefts(c.labels, 50, 500, 10), c.expected) << c.name;
 }
 
 TEST(ChannelValueTest, FieldsAsTheInstrumentSendsThem)

@@ -193,7 +193,7 @@ TEST_F(HistoryWindowTest, ARecordedSessionOpenedAndHeardLiveHasTheFiguresOfTheSi
     // The recording's own thread writes the last rows.
     ASSERT_TRUE(waitUntil([&] { return fileText(m_dir / "run.csv").ends_with(",recording stopped\n"); }));
 
-    history::HistoryWindows windows({{[this]() -> forms::SaveFileDialog& { return files; }, &dialogs}, {}, {}, {}});
+    history::HistoryWindows windows({{[this]() -> forms::SaveFileDialog& { return files; }, &dialogs, {}}, {}, {}, {}});
     history::HistoryWindow* shown = windows.openRecording(file);
     ASSERT_NE(shown, nullptr);
     ASSERT_TRUE(loaded(*shown));
