@@ -10,6 +10,7 @@ Not a test: prints one table.
 Usage: bench/live_view_cost.py BUILD_DIR [SECONDS_PER_TURN] [TURNS]
 (BUILD_DIR a Release build with -DVANTREL_BENCH=ON)
 """
+import http.client
 import json
 import os
 import re
@@ -55,19 +56,31 @@ def state(base):
         return json.load(answer)
 
 
-def viewer(base, stop, fetched):
-    """One browser following the run: the event stream, and the picture's
+def viewer(base, number, stop, fetched):
+    """One browser following the run, from a loopback address of its own (as
+    five browsers on five machines): the event stream, and the picture's
     requests once a second."""
-    stream = urllib.request.urlopen(base + "events", timeout=10)
-    last = 0.0
-    while not stop.is_set():
-        stream.readline()
-        if time.monotonic() - last >= 1.0:
-            last = time.monotonic()
-            for path in ("api/envelopes?width=1200", "api/figures", "api/events"):
-                with urllib.request.urlopen(base + path, timeout=5) as answer:
-                    fetched[0] += len(answer.read())
-    stream.close()
+    host, port = re.match(r"http://([^:]+):(\d+)/", base).groups()
+    source = (f"127.0.0.{2 + number}", 0)
+    stream = http.client.HTTPConnection(host, int(port), timeout=10, source_address=source)
+    try:
+        stream.request("GET", "/events")
+        events = stream.getresponse()
+        last = 0.0
+        while not stop.is_set():
+            events.readline()
+            if time.monotonic() - last >= 1.0:
+                last = time.monotonic()
+                for path in ("/api/envelopes?width=1200", "/api/figures", "/api/events"):
+                    request = http.client.HTTPConnection(host, int(port), timeout=5, source_address=source)
+                    request.request("GET", path)
+                    fetched[0] += len(request.getresponse().read())
+                    request.close()
+    except OSError:
+        if not stop.is_set():
+            raise  # the recorder ending at the turn's end is no failure
+    finally:
+        stream.close()
 
 
 def turn(build, link, work, seconds, viewers):
@@ -81,7 +94,8 @@ def turn(build, link, work, seconds, viewers):
         base = first_match(record, r"live view at (http://127\.0\.0\.1:\d+/)").group(1)
         stop = threading.Event()
         fetched = [0]
-        threads = [threading.Thread(target=viewer, args=(base, stop, fetched), daemon=True) for _ in range(viewers)]
+        threads = [threading.Thread(target=viewer, args=(base, k, stop, fetched), daemon=True)
+                   for k in range(viewers)]
         for t in threads:
             t.start()
         time.sleep(2)  # settled: session open, viewers connected
