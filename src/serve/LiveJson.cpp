@@ -50,7 +50,8 @@ struct Column {
     std::int64_t to;
 };
 
-// Column c covers [start, end) of the span; the last one includes `to`.
+// Column c covers [from, to) of the span's milliseconds; the last one ends
+// just after the span's `to`, so every reading of the span is in a column.
 Column column(Span span, int width, int c)
 {
     const std::int64_t length = span.to - span.from + 1;
@@ -153,7 +154,7 @@ QByteArray envelopesJson(const LiveFeed& feed, Span span, int width)
             for (int c = start; c < end; ++c) {
                 const Column col = column(span, width, c);
                 const std::size_t i0 = readings.lowerBound(col.from);
-                const std::size_t i1 = c + 1 == width ? readings.upperBound(span.to) : readings.lowerBound(col.to);
+                const std::size_t i1 = readings.lowerBound(col.to); // the last column's col.to is span.to + 1
                 if (i1 <= i0)
                     continue;
                 ranges[static_cast<std::size_t>(c)] = history.range(i0, i1);

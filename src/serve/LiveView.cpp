@@ -124,8 +124,15 @@ LiveView::LiveView(const LiveFeed& feed, const ServeOptions& options, LiveViewLi
     std::optional<TlsCredentials> tls;
     if (m_tls)
         tls = TlsCredentials{readWhole(*options.tlsCertificate, "certificate"), readWhole(*options.tlsKey, "key")};
-    m_server = std::make_unique<HttpServer>(
-        m_address, [this](const HttpRequest& request) { return handle(request); }, limits.http, std::move(tls));
+    try {
+        m_server = std::make_unique<HttpServer>(
+            m_address, [this](const HttpRequest& request) { return handle(request); }, limits.http, std::move(tls));
+    } catch (const std::runtime_error& failure) {
+        if (!m_tls)
+            throw;
+        throw std::runtime_error(std::string(failure.what()) + " (are " + *options.tlsCertificate + " and "
+                                 + *options.tlsKey + " a PEM certificate and its private key?)");
+    }
     // Cookies are kept per host, not per port: two servers on one machine keep theirs apart.
     m_cookieName = "vantrel_token_" + std::to_string(m_server->port());
 }

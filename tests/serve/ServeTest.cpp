@@ -246,12 +246,14 @@ TEST(LiveJsonTest, EnvelopeColumnsHoldEachColumnsLeastAndGreatestReading)
 {
     Feeder f;
     f.event("session opened");
+    // The span's very last reading is its greatest: it must be in the last column.
+    const auto valueOf = [](int i) { return i == 999 ? 1000 : (i * 37) % 101; };
     for (int i = 0; i < 1000; ++i) {
         if (i == 143) { // just before column 1's first reading
             f.event("session lost: gone");
             f.event("session reopened");
         }
-        f.reading(i == 500 ? "OVER" : std::to_string((i * 37) % 101).c_str(), "1.0", i == 700 ? "CH3 OCP" : "2.0");
+        f.reading(i == 500 ? "OVER" : std::to_string(valueOf(i)).c_str(), "1.0", i == 700 ? "CH3 OCP" : "2.0");
     }
     const int width = 7;
     const serve::Span span{0, 9990};
@@ -271,8 +273,8 @@ TEST(LiveJsonTest, EnvelopeColumnsHoldEachColumnsLeastAndGreatestReading)
         ocp[c] = ocp[c] || i == 700;
         if (i == 500)
             continue;
-        lo[c] = std::min(lo[c], double((i * 37) % 101));
-        hi[c] = std::max(hi[c], double((i * 37) % 101));
+        lo[c] = std::min(lo[c], double(valueOf(i)));
+        hi[c] = std::max(hi[c], double(valueOf(i)));
     }
     for (int c = 0; c < width; ++c) {
         SCOPED_TRACE(c);
