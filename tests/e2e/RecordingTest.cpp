@@ -2,6 +2,7 @@
 // while it drives vantrel-sim on a pseudo-terminal; the simulator's transcript
 // is the truth the file is held against. Save Picture writes the scope picture.
 #include "support/CsvRecords.h"
+#include "support/EventLoopGaps.h"
 #include "support/ProgramOverSimulator.h"
 
 #include "visa/SerialLockFile.h"
@@ -536,14 +537,7 @@ TEST_P(RecordingFaultTest, EndsWithOneMessageAndWholeRowsWhileMeasuringGoesOnAnd
         ::fcntl(m_pipeReader, F_SETPIPE_SZ, 4096);
     }
     startSimulator(fault.instrument);
-    // The longest gap between the ticks of a 10 ms timer: how long the UI
-    // thread stayed away from its event loop (the test's own waits add 10 ms).
-    QElapsedTimer clock;
-    qint64 longestGapMs = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] { longestGapMs = std::max(longestGapMs, clock.restart()); });
-    clock.start();
-    tick.start(10);
+    const EventLoopGaps gaps;
     startRecordingWindow(QString::fromStdString(file.string()));
     openOnSimulator();
     chooseSpeed(0); // Special
@@ -570,8 +564,8 @@ TEST_P(RecordingFaultTest, EndsWithOneMessageAndWholeRowsWhileMeasuringGoesOnAnd
     EXPECT_FALSE(window->isRecording());
     EXPECT_FALSE(window->windowTitle().contains("recording"));
     EXPECT_TRUE(window->m_bMeasuring);
-    EXPECT_LT(longestGapMs, 1000) << "the UI thread waited for the disk";
-    RecordProperty("longest_tick_gap_ms", static_cast<int>(longestGapMs));
+    EXPECT_LT(gaps.longestMs(), 1000) << "the UI thread waited for the disk";
+    RecordProperty("longest_tick_gap_ms", static_cast<int>(gaps.longestMs()));
 
     const std::vector<Record> rows = csvRecords(text); // whole rows only
     std::smatch count;

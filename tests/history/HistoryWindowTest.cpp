@@ -6,14 +6,15 @@
 // the main window, its measuring or its end.
 #include "history/ChannelValue.h"
 #include "history/FileRows.h"
+#include "support/EventLoopGaps.h"
 #include "support/ProgramOverSimulator.h"
 
 #include <QElapsedTimer>
-#include <QPointer>
-#include <QTimer>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -263,13 +264,7 @@ TEST_F(HistoryWindowTest, AStalledDiskOrAPipeNeverHoldsTheMainWindowItsMeasuring
     window->setOpenFileDialog(files);
     openOnSimulator();
     ASSERT_TRUE(waitForReadings(5));
-    // How long the UI thread stayed away from its event loop: the longest gap between a 10 ms timer's ticks.
-    QElapsedTimer clock;
-    qint64 longestGapMs = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] { longestGapMs = std::max(longestGapMs, clock.restart()); });
-    clock.start();
-    tick.start(10);
+    const EventLoopGaps gaps;
 
     // A pipe with no writer is refused without being opened for reading, which would wait for a writer.
     ASSERT_EQ(::mkfifo((m_dir / "pipe.csv").c_str(), 0600), 0);
@@ -291,8 +286,8 @@ TEST_F(HistoryWindowTest, AStalledDiskOrAPipeNeverHoldsTheMainWindowItsMeasuring
     window->close(); // and so does the program, the read still stalled
     EXPECT_EQ(programEnds, 1);
     QTest::qWait(50); // a tick after the end: its gap holds the end's time
-    EXPECT_LT(longestGapMs, 1000) << "the UI thread waited for the disk";
-    RecordProperty("longest_tick_gap_ms", static_cast<int>(longestGapMs));
+    EXPECT_LT(gaps.longestMs(), 1000) << "the UI thread waited for the disk";
+    RecordProperty("longest_tick_gap_ms", static_cast<int>(gaps.longestMs()));
     g_diskStalled = false;
     history::setPositionedRead(&::pread);
 }
