@@ -3,7 +3,8 @@
 # VANTREL_FUZZ_BUILD_DIR, of type VANTREL_FUZZ_BUILD_TYPE) and runs each from
 # its committed inputs for SECONDS (default 20). New inputs go to a temporary
 # folder, so the committed corpus stays as it is; an input that fails a check
-# is kept in build-fuzz/findings/<program>/.
+# is kept in build-fuzz/findings/<program>/. VANTREL_FUZZ_JOBS programs run
+# at a time (default 2, one per core).
 # Usage: scripts/fuzz.sh [SECONDS [PROGRAM...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,12 +14,17 @@ programs=("${@:2}")
 build_dir=${VANTREL_FUZZ_BUILD_DIR:-build-fuzz}
 build_type=${VANTREL_FUZZ_BUILD_TYPE:-RelWithDebInfo}
 
-CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" -DVANTREL_FUZZ=ON >/dev/null
+jobs=${VANTREL_FUZZ_JOBS:-2}
+# A folder already configured for fuzzing is only brought up to date: the
+# test command fuzzes beside a ctest run that reads the same folder's files.
+if ! grep -qs '^VANTREL_FUZZ:BOOL=ON' "$build_dir/CMakeCache.txt"; then
+  CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" -DVANTREL_FUZZ=ON >/dev/null
+fi
 cmake --build "$build_dir" --target vantrel_fuzzers
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# Two programs at a time, one per core; results are reported in order.
+# Results are reported in order, whatever order the programs end in.
 run() {
   local program=$1 findings="$build_dir/findings/$1"
   local inputs=("tests/fuzz/corpus/$program")
@@ -31,7 +37,7 @@ run() {
   echo "$status" >"$work/$program.status"
 }
 for program in "${programs[@]}"; do
-  while [[ $(jobs -rp | wc -l) -ge 2 ]]; do wait -n || true; done
+  while [[ $(jobs -rp | wc -l) -ge $jobs ]]; do wait -n || true; done
   run "$program" &
 done
 wait
