@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Soak run of unattended recording: one recording through the window (under
-# xvfb-run, the resource typed and opened with xdotool) and one through
+# xvfb-run, `vantrel --open RESOURCE --record FILE`) and one through
 # `vantrel-visa record`, each against `vantrel-sim --pty` with 6 outages (two
 # of them 6 s apart) and 1 power cycle, each started under nohup and sent a SIGHUP a third of the
 # way in, as a closed terminal sends it. Reports per run: readings in the
@@ -89,17 +89,13 @@ run() {
   else
     openbox >/dev/null 2>&1 &
     pids+=($!)
+    # As the README's unattended run: opened at start, nobody at the window.
     # A background job starts with SIGINT ignored; nohup adds SIGHUP.
-    nohup env --default-signal=INT "$build/vantrel" --record "$dir/run.csv" >/dev/null 2>"$dir/stderr" &
+    nohup env --default-signal=INT "$build/vantrel" --open "$resource" --record "$dir/run.csv" \
+      >/dev/null 2>"$dir/stderr" &
     program=$!
-    local window=''
-    wait_for 20 eval 'window=$(xdotool search --name "^Quendel Orvane" | head -n 1); [ -n "$window" ]' || return 1
-    xdotool windowactivate --sync "$window"
-    xdotool mousemove --window "$window" 90 53 click 1
-    xdotool key --window "$window" ctrl+a
-    xdotool type --window "$window" "$resource"
+    wait_for 20 eval '[ -n "$(xdotool search --name "^Quendel Orvane" | head -n 1)" ]' || return 1
     xdotool search --name '.' | wc -l >"$dir/windows-before"
-    xdotool mousemove --window "$window" 212 67 click 1 # Open/Close
   fi
   pids+=("$program")
   echo "$program" >"$dir/pid"

@@ -174,6 +174,8 @@ bool IOClass::VISAOpen()
         // Whatever the flag said belonged to the session being replaced.
         m_bVisaOpened = false;
         m_Msg = std::move(fresh);
+        if (m_startQuiet)
+            m_Msg->shortenStartQuiet(*m_startQuiet);
         try {
             setUpInterface();
         } catch (...) {

@@ -6,6 +6,7 @@
 #include "visa/ResourceManager.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -107,6 +108,9 @@ public:
     static std::string askIdentity(visa::Session& session);
     // The open timeout VISAOpen gives the resource manager (5000 ms unless set).
     void setOpenTimeoutMs(std::int32_t milliseconds) { m_openTimeoutMs = milliseconds; }
+    // VISAOpen opens a line that was lost and is back: its first command
+    // waits for this much silence only (visa::Session::shortenStartQuiet).
+    void setStartQuiet(std::chrono::milliseconds quiet) { m_startQuiet = quiet; }
     // The settings as GetOutput, GetRange and GetSampleRate ask for them, but
     // nothing when the question failed (those read a failure as false).
     std::optional<bool> readOutput();
@@ -152,6 +156,7 @@ private:
     // The traffic observer has heard of the open session and not yet of its close.
     bool m_bOpenReported = false;
     std::int32_t m_openTimeoutMs;
+    std::optional<std::chrono::milliseconds> m_startQuiet;
     unsigned m_failures = 0; // counts every failure runReported met
     // While set, the failure report is kept here instead of shown (an open
     // frees the port before its box shows).

@@ -53,6 +53,7 @@ void ReopenAttempt::run()
     link.SetBaudRate(m_target.baud);
     link.SetVISAResouce(m_target.resource);
     link.setOpenTimeoutMs(kOpenTimeoutMs);
+    link.setStartQuiet(kStartQuiet);
     if (!link.VISAOpen())
         return;
     Reopened reopened;

@@ -3,6 +3,7 @@
 #include "unattended/InstrumentState.h"
 #include "visa/ResourceManager.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,10 @@ public:
     // An attempt comes every second: a LAN peer that does not take the
     // connection is given up after this long.
     static constexpr std::int32_t kOpenTimeoutMs = 1000;
+    // The line is new (a device or connection made again), so nothing asked
+    // before the loss can be answered on it: a short wait for silence keeps
+    // the reopen within half a second of the attempt's start.
+    static constexpr std::chrono::milliseconds kStartQuiet{200};
 
     struct Target {
         std::shared_ptr<visa::ResourceManager> manager; // used on the I/O thread directly

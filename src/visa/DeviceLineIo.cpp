@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace visa {
 
@@ -87,8 +88,9 @@ bool DeviceLineIo::writableBefore(Clock::time_point deadline)
 void DeviceLineIo::waitForQuiet()
 {
     m_replyMissed = false;
+    const auto quiet = std::exchange(m_quietTime, kQuietTime);
     const auto limit = Clock::now() + kQuietWaitLimit;
-    while (receiveBefore(std::min(Clock::now() + kQuietTime, limit)))
+    while (receiveBefore(std::min(Clock::now() + quiet, limit)))
         m_received.clear();
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -60,6 +61,12 @@ public:
     std::string readLine(std::int32_t maxCount);
     // Session::dropLateReplies(): the next write first waits for quiet.
     void dropLateReplies() { m_replyMissed = true; }
+    // Session::shortenStartQuiet(): the wait before the first command only.
+    void shortenStartQuiet(std::chrono::milliseconds quiet)
+    {
+        if (m_replyMissed)
+            m_quietTime = std::min(quiet, kQuietTime);
+    }
 
     // Throws the remembered message once the link has failed.
     void throwIfDead() const;
@@ -91,6 +98,7 @@ private:
     // A new link starts as after a timeout: an earlier program's question may
     // still be answered on it.
     bool m_replyMissed = true;
+    std::chrono::milliseconds m_quietTime = kQuietTime; // of the next wait for quiet
     std::optional<std::string> m_deadMessage;
 };
 

@@ -106,6 +106,10 @@ public:
     {
         m_thread->run([session = m_session] { session->dropLateReplies(); });
     }
+    void shortenStartQuiet(std::chrono::milliseconds quiet) override
+    {
+        m_thread->run([session = m_session, quiet] { session->shortenStartQuiet(quiet); });
+    }
     SerialView* serial() override { return m_serial ? &*m_serial : nullptr; }
     GpibView* gpib() override { return m_gpib ? &*m_gpib : nullptr; }
     const std::shared_ptr<Session>& behind() const { return m_session; }

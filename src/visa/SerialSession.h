@@ -24,6 +24,7 @@ public:
     std::int32_t writeString(const std::string& text) override;
     std::string readString(std::int32_t maxCount) override;
     void dropLateReplies() override { m_io.dropLateReplies(); }
+    void shortenStartQuiet(std::chrono::milliseconds quiet) override { m_io.shortenStartQuiet(quiet); }
     SerialView* serial() override { return this; }
 
     void setBaudRate(std::int32_t baud) override;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -58,6 +59,12 @@ public:
     // in this state, so its first command never takes an answer meant for a
     // program that asked before it.
     virtual void dropLateReplies() = 0;
+    // The line was just opened again after it was lost: no question of this
+    // program can still be answered on it, so the first command waits only
+    // for `quiet` of silence instead of the full wait (an earlier program's
+    // answer still on its way is caught by the identity check). Sessions that
+    // clear the line by other means than waiting ignore it.
+    virtual void shortenStartQuiet(std::chrono::milliseconds /*quiet*/) {}
 
     // The serial and GPIB views of this session; null when the session is not
     // on that kind of interface.

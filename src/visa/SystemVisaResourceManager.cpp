@@ -5,9 +5,11 @@
 #include "visa/ResourceName.h"
 #include "visa/SharedLibrary.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace visa {
@@ -140,6 +142,11 @@ public:
     }
 
     void dropLateReplies() override { m_replyUnfinished = true; }
+    void shortenStartQuiet(std::chrono::milliseconds quiet) override
+    {
+        if (m_replyUnfinished)
+            m_quietTime = std::min(quiet, DeviceLineIo::kQuietTime);
+    }
 
     SerialView* serial() override { return isOn(kInterfaceSerial) ? this : nullptr; }
     GpibView* gpib() override { return isOn(kInterfaceGpib) ? this : nullptr; }
@@ -177,7 +184,8 @@ private:
     // most DeviceLineIo::kQuietWaitLimit in all, then restores the timeout.
     void readUntilQuiet()
     {
-        set(kAttrTimeout, static_cast<ViUInt32>(DeviceLineIo::kQuietTime.count()));
+        const auto quiet = std::exchange(m_quietTime, DeviceLineIo::kQuietTime);
+        set(kAttrTimeout, static_cast<ViUInt32>(quiet.count()));
         const auto limit = std::chrono::steady_clock::now() + DeviceLineIo::kQuietWaitLimit;
         unsigned char buffer[256];
         ViUInt32 got = 0;
@@ -213,6 +221,7 @@ private:
     // Set at the start: a new session drops what an earlier program's question
     // left before its first command.
     bool m_replyUnfinished = true;
+    std::chrono::milliseconds m_quietTime = DeviceLineIo::kQuietTime; // of the next wait for quiet
 };
 
 class SystemVisaResourceManager final : public ResourceManager {

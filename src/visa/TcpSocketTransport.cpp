@@ -121,6 +121,7 @@ public:
         return m_io.readLine(maxCount);
     }
     void dropLateReplies() override { m_io.dropLateReplies(); }
+    void shortenStartQuiet(std::chrono::milliseconds quiet) override { m_io.shortenStartQuiet(quiet); }
 
 private:
     void requireOpen() const

@@ -9,6 +9,7 @@
 #include "visa/Error.h"
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -88,6 +89,10 @@ public:
         return m_script.reply();
     }
     void dropLateReplies() override { m_script.record("drop late replies"); }
+    void shortenStartQuiet(std::chrono::milliseconds quiet) override
+    {
+        m_script.record("start quiet " + std::to_string(quiet.count()) + " ms");
+    }
     visa::SerialView* serial() override { return this; }
     visa::GpibView* gpib() override { return this; }
 

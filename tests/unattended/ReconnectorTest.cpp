@@ -88,6 +88,8 @@ TEST(Reconnector, RetriesQuietlyUntilTheLineIsBackThenRecordsWhatChangedAndSends
 
     std::vector<std::string> tail(rig.events.end() - 2, rig.events.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"session reopened", "output found off after reopen"}));
+    // The line is new: a short silence before its first question, not the full wait.
+    EXPECT_GE(rig.link.script->count("start quiet 200 ms"), 1);
     const std::vector<std::string> writes = rig.link.script->writes();
     for (std::size_t i = writesBefore; i < writes.size(); ++i)
         EXPECT_NE(writes[i].find('?'), std::string::npos) << "sent a setting: " << writes[i];

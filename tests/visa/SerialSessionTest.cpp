@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <functional>
@@ -91,6 +92,29 @@ TEST_F(SerialSessionTest, ACommandDropsWhatArrivedBeforeIt)
         EXPECT_EQ(session->readString(255), "1\n");
         session->close();
     }
+}
+
+// A new session waits for the line to fall quiet before its first command,
+// at most 4 s while the instrument keeps talking; a line made again after a
+// loss waits for a short silence only, so a reopen is not held by chatter.
+TEST_F(SerialSessionTest, ALineMadeAgainWaitsForAShortSilenceOnly)
+{
+    auto session = openProgramSide();
+    session->shortenStartQuiet(std::chrono::milliseconds(200));
+    std::atomic<bool> talking = true;
+    std::thread chatter([&] {
+        for (int i = 0; i < 20 && talking; ++i) {
+            pty.send("7\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(session->writeString("IDN?\n"), 5);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    talking = false;
+    chatter.join();
+    EXPECT_LT(waited, std::chrono::milliseconds(2000)) << "the full wait for quiet, not the short one";
+    EXPECT_THAT(pty.receive(64, 500), HasSubstr("IDN?\n"));
 }
 
 TEST(SerialResourceNames, MissingDevicesAndMalformedNamesAreRefused)
