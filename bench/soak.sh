@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Soak run of unattended recording: one recording through the window (under
+# Soak run of unattended recording, two at once: one through the window (under
 # xvfb-run, `vantrel --open RESOURCE --record FILE`) and one through
 # `vantrel-visa record`, each against `vantrel-sim --pty` with 6 outages (two
 # of them 6 s apart) and 1 power cycle, each started under nohup and sent a SIGHUP a third of the
@@ -116,8 +116,11 @@ run() {
   wait "$sim" 2>/dev/null
 }
 
-run headless
+# Both runs at once, each on a simulator of its own.
+run headless &
+pids+=($!)
 DISPLAY='' xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$(declare -f wait_for sample run); $(declare -p work build total faults pids); run window"
+wait
 
 python3 - "$work" "$minutes" "${spans[@]}" <<'EOF'
 import datetime, os, re, sys

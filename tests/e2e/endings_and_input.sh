@@ -177,7 +177,23 @@ click cmdComopen
 wait_for 20 readings_asked
 click MesCommand
 wait_for 20 recorded "measuring stopped"
-expect "clicks during an open" [ "$(sent "OUTPut ")" -eq 0 ] && recorded "measuring stopped" && ! recorded "session closed"
+expect "clicks during an open" eval '[ "$(sent "OUTPut ")" -eq 0 ] && recorded "measuring stopped" && ! recorded "session closed"'
+stop_programs
+
+# Clicks while a lost session is tried again act at once, even with an
+# attempt waiting out the identity query's timeout on a line that stays
+# silent: Measure Start/Stop twice, then Open/Close, which ends the retries.
+start retries
+wait_for 20 readings_asked
+kill -STOP $sim_pid
+wait_for 20 eval 'grep -q ",session lost: " "$work/run.csv"'
+click MesCommand
+wait_for 3 recorded "measuring stopped"
+click MesCommand
+wait_for 3 recorded "measuring started"
+click cmdComopen
+wait_for 3 recorded "session closed"
+expect "clicks during retries act at once" eval 'recorded "measuring started" && recorded "session closed"'
 stop_programs
 
 # Keys held and typed: Return held on Open/Close opens once and the click
@@ -196,7 +212,7 @@ wait_for 20 recorded "session closed"
 click cmdComopen
 wait_for 20 recorded_at_least 2 "session opened"
 expect "held Return and one click: one open, one close" \
-  [ "$(sent IDN)" -eq 2 ] && [ "$(recorded_times "session closed")" -eq 1 ]
+  eval '[ "$(sent IDN)" -eq 2 ] && [ "$(recorded_times "session closed")" -eq 1 ]'
 wait_for 20 readings_at_least 1
 click cmbSpeed # the speed's text
 xdotool key ctrl+a type Special
