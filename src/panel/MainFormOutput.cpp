@@ -67,8 +67,8 @@ void MainForm::Timer3_Timer()
 {
     // The timer keeps running after a Close; with no session there is
     // nothing to poll, and after a reopen it reads again. One poll on its way
-    // stands for every tick until it is answered.
-    if (m_IO->m_bVisaOpened && !m_pollReadings->pending())
+    // stands for every tick until it is answered (ask() asks no second).
+    if (m_IO->m_bVisaOpened)
         m_pollReadings->ask();
 }
 

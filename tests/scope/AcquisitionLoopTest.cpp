@@ -105,7 +105,8 @@ TEST(Acquisition, AFailedReadingStoresThePreviousOneAgain)
 
 // Questions held behind a handler go out only if still wanted when it ends:
 // not one the handler withdrew (a Close), not the next of a busy line the
-// handler stopped (a Stop). The line carries only the answered ones.
+// handler stopped (a Stop), not a second asked while one is on its way. The
+// line carries only the answered ones.
 TEST(CurrentReadings, AQuestionHeldBehindAHandlerGoesOutOnlyIfStillWanted)
 {
     vtest::ScriptedIOClass rig;
@@ -138,6 +139,14 @@ TEST(CurrentReadings, AQuestionHeldBehindAHandlerGoesOutOnlyIfStillWanted)
     }
     ASSERT_TRUE(settled());
     EXPECT_EQ(rig.script->count("write I?"), 1) << "the next question of a stopped busy line went out";
+
+    { // asked again while one is on its way (the over-current poll's ticks)
+        const visa::IoThread::Conversation held(io.get());
+        readings.ask();
+        readings.ask();
+    }
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(rig.script->count("write I?"), 2) << "a second question was queued behind the first";
 }
 
 // The acquisition on a busy line (pause 0) through the I/O thread, as the
