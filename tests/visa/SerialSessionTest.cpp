@@ -94,9 +94,26 @@ TEST_F(SerialSessionTest, ACommandDropsWhatArrivedBeforeIt)
     }
 }
 
-// A new session waits for the line to fall quiet before its first command,
-// at most 4 s while the instrument keeps talking; a line made again after a
-// loss waits for a short silence only, so a reopen is not held by chatter.
+// A new session waits for the line to fall quiet before its first command:
+// an earlier program's answer that comes just after the session opened is
+// dropped, not read as the answer to this session's first question.
+TEST_F(SerialSessionTest, ANewSessionsFirstCommandWaitsOutAnEarlierProgramsAnswer)
+{
+    auto session = openProgramSide();
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        pty.send("5.000,3.000,3.000\n");
+    });
+    EXPECT_EQ(session->writeString("IDN?\n"), 5);
+    late.join();
+    EXPECT_EQ(pty.receive(5), "IDN?\n");
+    pty.send("Quendel,Orvane DC Source\n");
+    EXPECT_EQ(session->readString(255), "Quendel,Orvane DC Source\n");
+}
+
+// ... at most 4 s while the instrument keeps talking; a line made again
+// after a loss waits for a short silence only, so a reopen is not held by
+// chatter.
 TEST_F(SerialSessionTest, ALineMadeAgainWaitsForAShortSilenceOnly)
 {
     auto session = openProgramSide();
