@@ -101,7 +101,7 @@ TEST_F(SerialSessionTest, ANewSessionsFirstCommandWaitsOutAnEarlierProgramsAnswe
 {
     auto session = openProgramSide();
     std::thread late([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // well inside the second of quiet
         pty.send("5.000,3.000,3.000\n");
     });
     EXPECT_EQ(session->writeString("IDN?\n"), 5);
