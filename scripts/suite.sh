@@ -25,12 +25,12 @@ suite_build() {
   VANTREL_BUILD_DIR=$suite_dir VANTREL_BUILD_TYPE=Debug VANTREL_CMAKE_ARGS="$options" scripts/build.sh
 }
 
-# Runs ctest in build-asan/ four tests at a time with leak checking (the
-# tests mostly wait for programs, simulators and timeouts: a whole run keeps
-# two cores about half busy); extra arguments go to ctest.
+# Runs ctest in build-asan/ five tests at a time with leak checking (the
+# tests mostly wait for programs, simulators and timeouts: a whole run at
+# four keeps two cores about half busy); extra arguments go to ctest.
 suite_ctest() {
   (cd "$suite_dir" &&
     ASAN_OPTIONS=detect_leaks=1 \
     UBSAN_OPTIONS=print_stacktrace=1 \
-    QT_QPA_PLATFORM=offscreen ctest -j4 --timeout 300 "$@")
+    QT_QPA_PLATFORM=offscreen ctest -j5 --timeout 300 "$@")
 }
