@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """The live view in a real browser.
 
-Starts vantrel-sim on loopback TCP (with an outage), vantrel-visa record
-against it with --serve on a free loopback port and a token file, and drives
-Debian's headless Chromium through its DevTools protocol over a pipe (no
-WebSocket library needed). Checks: requests without the token, or with a
-wrong one, get 401; the page opened with ?token= shows the traces; the newest
-reading changes within a second; zooming in by the wheel ends in single
-readings; the outage shows as "session lost" and then reopened.
+Starts vantrel-sim on loopback TCP, vantrel-visa record against it with
+--serve on a free loopback port and a token file, and drives Debian's
+headless Chromium through its DevTools protocol over a pipe (no WebSocket
+library needed). Checks: requests without the token, or with a wrong one,
+get 401; the page opened with ?token= shows the traces; the newest reading
+changes within a second; zooming in by the wheel ends in single readings; an
+outage (the simulator ended, and started again on its port once the page has
+shown the loss) shows as "session lost" and then reopened. Every step waits
+for what it checks, with generous bounds: a loaded machine only slows it.
 
 Usage: live_view_in_chromium.py VANTREL_SIM VANTREL_VISA [SCREENSHOT.png]
 """
@@ -25,9 +27,6 @@ import urllib.error
 import urllib.request
 
 CHROMIUM = "/usr/bin/chromium"
-# The outage: the instrument's line goes at OUTAGE_AT s after the simulator
-# starts, for OUTAGE_FOR s; the recorder retries 1 s after the loss, then every 5 s.
-OUTAGE_AT, OUTAGE_FOR = 9, 2
 
 
 def fail(message):
@@ -86,7 +85,7 @@ class DevTools:
         self.pending = b""
         self.session = None
 
-    def call(self, method, guard=10, **params):
+    def call(self, method, guard=30, **params):
         self.next_id += 1
         message = {"id": self.next_id, "method": method, "params": params}
         if self.session:
@@ -141,14 +140,21 @@ def main():
         fail(f"{CHROMIUM} is missing: scripts/deps.sh installs the Debian package chromium")
     work = tempfile.mkdtemp(prefix="vantrel-live-view-")
     processes = []
-    try:
-        sim = subprocess.Popen([simulator, "--tcp", "0", "--fault", f"outage:{OUTAGE_AT}@{OUTAGE_FOR}"],
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    def start_simulator(port):
+        sim = subprocess.Popen([simulator, "--tcp", str(port)], stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL)
         processes.append(sim)
-        port = line_matching(sim, r"listening on 127\.0\.0\.1:(\d+)", 10).group(1)
+        return sim, line_matching(sim, r"listening on 127\.0\.0\.1:(\d+)", 15).group(1)
+
+    try:
+        # The browser first: its first start on a loaded machine is the slowest step.
+        browser = DevTools(os.path.join(work, "profile"))
+        processes.append(browser.process)
+        sim, port = start_simulator(0)
         resource = f"TCPIP::127.0.0.1::{port}::SOCKET"
         # The output on, so the traces are the loads' currents.
-        subprocess.run([recorder, "write", resource, "OUTPut 1"], check=True, timeout=10)
+        subprocess.run([recorder, "write", resource, "OUTPut 1"], check=True, timeout=30)
         token = secrets.token_hex(16)
         token_file = os.path.join(work, "token")
         with open(token_file, "w") as file:
@@ -157,7 +163,7 @@ def main():
                                    "--serve", "127.0.0.1:0", "--token-file", token_file],
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         processes.append(record)
-        url = line_matching(record, r"live view at (http://127\.0\.0\.1:\d+/\?token=[0-9a-f]+)", 15).group(1)
+        url = line_matching(record, r"live view at (http://127\.0\.0\.1:\d+/\?token=[0-9a-f]+)", 30).group(1)
         base = url.split("?")[0]
 
         # A token is asked for (given by --token-file): none or a wrong one is refused.
@@ -169,16 +175,14 @@ def main():
                 fail(f"{target} without the right token gave {status}, not 401")
         print("401 without the token or with a wrong one", flush=True)
 
-        browser = DevTools(os.path.join(work, "profile"))
-        processes.append(browser.process)
         browser.open_page(url)
-        wait_for("the page behind the token", 15, lambda: browser.evaluate(
+        wait_for("the page behind the token", 30, lambda: browser.evaluate(
             "location.search === '' && document.getElementById('plot') !== null"))
         # Every state the page shows is kept, so a short one is not missed.
         browser.evaluate("""window.statesShown = [];
             new MutationObserver(() => statesShown.push(document.getElementById('state').textContent))
                 .observe(document.getElementById('state'), {childList: true, characterData: true, subtree: true});""")
-        wait_for("the traces", 15, lambda: browser.evaluate(
+        wait_for("the traces", 30, lambda: browser.evaluate(
             "Number(document.getElementById('plot').dataset.points) > 0"))
         print("traces drawn", flush=True)
 
@@ -187,7 +191,7 @@ def main():
         last = browser.evaluate("document.getElementById('newest-time').textContent")
         began = time.monotonic()
         for _ in range(3):
-            last = wait_for("a new newest reading", 5, lambda: (
+            last = wait_for("a new newest reading", 15, lambda: (
                 lambda text: text if text != last else None)(
                     browser.evaluate("document.getElementById('newest-time').textContent")), every=0.02)
             now = time.monotonic()
@@ -205,17 +209,22 @@ def main():
                 break
             browser.wheel(box[0], box[1], -300)
             time.sleep(0.15)
-        wait_for("single readings after zooming in", 5, lambda: browser.evaluate(
+        wait_for("single readings after zooming in", 15, lambda: browser.evaluate(
             "document.getElementById('plot').dataset.kind === 'readings'"
             " && Number(document.getElementById('plot').dataset.points) > 0"))
         print("zoomed to single readings: " + browser.evaluate("document.getElementById('span').textContent"),
               flush=True)
         browser.evaluate("document.getElementById('whole').click()")
 
-        # The outage: "session lost since ..., retrying", then measuring again, reopened once.
+        # The outage: the instrument goes away until the page says so
+        # ("session lost since ..., retrying"), then comes back on its port;
+        # the page goes on measuring, reopened once.
         shown = lambda: browser.evaluate("statesShown.join('\\n')") or ""
-        wait_for("the session lost", OUTAGE_AT + 15, lambda: "session lost since" in shown())
-        wait_for("the session reopened", 20, lambda: re.search(r"measuring \S reopened 1", shown()))
+        sim.terminate()
+        sim.wait(timeout=15)
+        wait_for("the session lost", 30, lambda: "session lost since" in shown())
+        start_simulator(port)
+        wait_for("the session reopened", 30, lambda: re.search(r"measuring \S reopened 1", shown()))
         print("outage shown: " + " / ".join(dict.fromkeys(
             s for s in shown().split("\n") if "lost" in s or "reopened" in s)), flush=True)
         if screenshot:
