@@ -1,5 +1,7 @@
 #include "history/ExportFile.h"
 
+#include "history/FileRows.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,7 +22,7 @@ namespace history {
 
 namespace {
 
-constexpr std::size_t kBlock = 1 << 20;
+constexpr std::size_t kWriteBlock = 1 << 20;
 
 // The temporary files of exports under way. Never destroyed: export threads
 // may outlive every other object at the program's end.
@@ -67,19 +69,6 @@ std::string followLinks(const std::string& path)
     return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
 
-const char* kindOf(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return "a folder";
-    if (S_ISFIFO(mode))
-        return "a named pipe";
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return "a device";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    return "not a regular file";
-}
-
 // The permissions a new file gets: 0666 less the process's umask.
 mode_t newFileMode()
 {
@@ -111,7 +100,7 @@ ExportFile::ExportFile(std::string target, std::vector<record::FileIdentity> rea
     m_temporary = name;
     if (::fchmod(m_fd, mode) != 0)
         fail(errno);
-    m_buffer.reserve(kBlock);
+    m_buffer.reserve(kWriteBlock);
 }
 
 ExportFile::~ExportFile()
@@ -138,7 +127,7 @@ void ExportFile::checkTarget() const
         throw std::runtime_error("Cannot export to " + m_target + ": " + why + ". Choose another file.");
     };
     if (!S_ISREG(info.st_mode))
-        refuse(std::string("it is ") + kindOf(info.st_mode) + ", not a regular file");
+        refuse(notARegularFile(info.st_mode));
     const record::FileIdentity identity{static_cast<std::uint64_t>(info.st_dev),
                                         static_cast<std::uint64_t>(info.st_ino)};
     if (std::find(m_readFrom.begin(), m_readFrom.end(), identity) != m_readFrom.end())
@@ -152,7 +141,7 @@ void ExportFile::write(std::string_view bytes)
     if (m_cancel && m_cancel->load(std::memory_order_relaxed))
         throw std::runtime_error("The export to " + m_target + " was cancelled.");
     m_buffer += bytes;
-    if (m_buffer.size() >= kBlock)
+    if (m_buffer.size() >= kWriteBlock)
         flush();
 }
 

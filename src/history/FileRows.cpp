@@ -15,7 +15,7 @@ namespace history {
 
 namespace {
 
-constexpr std::size_t kBlock = 8 << 20;
+constexpr std::size_t kReadBlock = 8 << 20;
 // Enough for the comments of thousands of sessions; a file of nothing but
 // comments must not fill the memory with them.
 constexpr std::size_t kMostComments = 100000;
@@ -73,22 +73,19 @@ FileDescriptor::~FileDescriptor()
         ::close(m_fd);
 }
 
-namespace {
-
-const char* kindOf(mode_t mode)
+std::string notARegularFile(mode_t mode)
 {
+    const char* kind = "something else";
     if (S_ISDIR(mode))
-        return "it is a folder, not a recording";
-    if (S_ISFIFO(mode))
-        return "it is a named pipe (FIFO), not a recording file";
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return "it is a device, not a recording file";
-    if (S_ISSOCK(mode))
-        return "it is a socket, not a recording file";
-    return "it is not a regular file";
+        kind = "a folder";
+    else if (S_ISFIFO(mode))
+        kind = "a named pipe";
+    else if (S_ISCHR(mode) || S_ISBLK(mode))
+        kind = "a device";
+    else if (S_ISSOCK(mode))
+        kind = "a socket";
+    return std::string("it is ") + kind + ", not a regular file";
 }
-
-} // namespace
 
 int openRecordingFile(const std::string& path)
 {
@@ -99,7 +96,7 @@ int openRecordingFile(const std::string& path)
     if (::stat(path.c_str(), &byName) != 0)
         refuse(std::strerror(errno));
     if (!S_ISREG(byName.st_mode))
-        refuse(kindOf(byName.st_mode));
+        refuse(notARegularFile(byName.st_mode));
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         refuse(std::strerror(errno));
@@ -108,7 +105,7 @@ int openRecordingFile(const std::string& path)
     if (::fstat(fd, &info) != 0)
         refuse(std::strerror(errno));
     if (!S_ISREG(info.st_mode))
-        refuse(kindOf(info.st_mode));
+        refuse(notARegularFile(info.st_mode));
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return opened.release();
 }
@@ -167,7 +164,7 @@ record::ReadResult readFileRows(int fd, std::uint64_t begin, std::uint64_t end, 
     std::vector<char> buffer;
     std::size_t kept = 0;
     try {
-        grow(buffer, kBlock + record::kLongestLine, mayTake);
+        grow(buffer, kReadBlock + record::kLongestLine, mayTake);
         for (std::uint64_t readTo = begin; readTo < end;) {
             shifted.text = {};
             shifted.lastBegin = 0;

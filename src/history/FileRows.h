@@ -36,6 +36,10 @@ private:
 int openRecordingFile(const std::string& path);
 std::uint64_t fileSize(int fd);
 
+// Why what a name leads to is refused as a file to read or write:
+// "it is a folder, not a regular file", a named pipe, a device...
+std::string notARegularFile(mode_t mode);
+
 // Every read of a recording's bytes goes through this: ::pread, or in tests a
 // read that stalls as on a disk that stopped answering.
 using PositionedRead = ssize_t (*)(int fd, void* into, size_t count, off_t offset);

@@ -3,7 +3,6 @@
 #include "history/LabelLayout.h"
 #include "history/Texts.h"
 #include "scope/PainterCanvas.h"
-#include "scope/ScopeDrawing.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -32,10 +31,6 @@ const QColor kTroubleEvent(255, 150, 40);
 const QColor kOcpMark(255, 255, 255);
 const QColor kGap(255, 255, 255, 36);
 const std::array<QColor, 2> kCursorColours{QColor(255, 255, 0), QColor(255, 0, 255)};
-
-const std::array<QColor, kChannels> kChannelColours{scope::PainterCanvas::toQColor(scope::kCh1Red),
-                                                    scope::PainterCanvas::toQColor(scope::kCh2Green),
-                                                    scope::PainterCanvas::toQColor(scope::kCh3Cyan)};
 
 std::vector<QLineF> linesOf(const std::vector<float>& coordinates)
 {
@@ -303,23 +298,23 @@ void HistoryPlot::paintPicture(QPainter& painter, const Picture& picture) const
         }
         painter.setPen(QPen(kFrame, 0));
         painter.drawRect(area);
-        painter.setPen(kChannelColours[c]);
+        painter.setPen(scope::PainterCanvas::traceColour(c));
         painter.drawText(QPointF(picture.left + 6, lane.traceTop + painter.fontMetrics().ascent() + 2),
                          QStringLiteral("CH%1 mA").arg(c + 1));
 
         painter.save();
         painter.setClipRect(area);
         const std::vector<QLineF> lines = linesOf(lane.lines);
-        painter.setPen(QPen(kChannelColours[c], 0));
+        painter.setPen(QPen(scope::PainterCanvas::traceColour(c), 0));
         painter.drawLines(lines.data(), static_cast<int>(lines.size()));
         if (!lane.points.empty()) {
             std::vector<QPointF> points;
             for (std::size_t i = 0; i + 1 < lane.points.size(); i += 2)
                 points.emplace_back(lane.points[i], lane.points[i + 1]);
-            painter.setPen(QPen(kChannelColours[c], 3, Qt::SolidLine, Qt::SquareCap));
+            painter.setPen(QPen(scope::PainterCanvas::traceColour(c), 3, Qt::SolidLine, Qt::SquareCap));
             painter.drawPoints(points.data(), static_cast<int>(points.size()));
         }
-        drawMarks(painter, lane.overMarks, lane, kChannelColours[c]);
+        drawMarks(painter, lane.overMarks, lane, scope::PainterCanvas::traceColour(c));
         drawMarks(painter, lane.ocpMarks, lane, kOcpMark);
         painter.restore();
     }

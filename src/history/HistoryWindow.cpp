@@ -10,7 +10,6 @@
 #include "history/TimeBoxes.h"
 #include "history/TypedMoment.h"
 #include "scope/PainterCanvas.h"
-#include "scope/ScopeDrawing.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -43,8 +42,7 @@ const std::array<QString, kChannels> kChannelNames{QStringLiteral("CH1"), QStrin
 
 QString channelHeader(int channel)
 {
-    const std::array<scope::Bgr, kChannels> colours{scope::kCh1Red, scope::kCh2Green, scope::kCh3Cyan};
-    const QColor colour = scope::PainterCanvas::toQColor(colours[static_cast<std::size_t>(channel)]).darker(130);
+    const QColor colour = scope::PainterCanvas::traceColour(channel).darker(130);
     return QStringLiteral("<th style='color:%1'>%2 mA</th>").arg(colour.name(), kChannelNames[channel]);
 }
 

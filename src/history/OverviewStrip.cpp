@@ -2,7 +2,6 @@
 
 #include "history/ChannelValue.h"
 #include "scope/PainterCanvas.h"
-#include "scope/ScopeDrawing.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -17,10 +16,6 @@ constexpr int kHeight = 40;
 // A live run grows four times a second; its overview changes little in that
 // time, and drawing it costs the acquisition's thread a millisecond or two.
 constexpr int kRedrawMs = 1000;
-
-const std::array<QColor, kChannels> kChannelColours{scope::PainterCanvas::toQColor(scope::kCh1Red),
-                                                    scope::PainterCanvas::toQColor(scope::kCh2Green),
-                                                    scope::PainterCanvas::toQColor(scope::kCh3Cyan)};
 
 } // namespace
 
@@ -100,7 +95,7 @@ void OverviewStrip::drawRun()
                 continue;
             const double low = whole[c].min, spread = std::max(1e-9, double(whole[c].max) - low);
             const auto y = [&](double v) { return height() - 3 - (v - low) / spread * (height() - 6); };
-            painter.setPen(QPen(kChannelColours[c], 0));
+            painter.setPen(QPen(scope::PainterCanvas::traceColour(c), 0));
             painter.drawLine(QPointF(x + 0.5, y(ranges[c].max)), QPointF(x + 0.5, y(ranges[c].min) + 0.5));
         }
     }

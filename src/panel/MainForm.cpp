@@ -16,7 +16,6 @@ namespace {
 
 const QString kCaption = QStringLiteral("Quendel Orvane Vantrel Utility");
 const QString kSimulationSuffix = QStringLiteral(" (simulation)");
-const QString kNoResource = QStringLiteral("No Resource");
 const QString kSerialAdvice = QStringLiteral("Please set the RS232C baud rate of [Orvane] as 38400bps.");
 
 constexpr int kTimer1IntervalMs = 1000;

@@ -146,6 +146,9 @@ protected:
     std::int32_t m_lSleepMs = 0;
 
 private:
+    // What the resource box shows when the search found no instrument.
+    inline static const QString kNoResource = QStringLiteral("No Resource");
+
     void connectHandlers();
     void openSession();
     // The panel as an open session shows it: lamp on, controls enabled, measuring.

@@ -10,7 +10,6 @@ namespace panel {
 
 namespace {
 
-const QString kNoResource = QStringLiteral("No Resource");
 constexpr std::int32_t kBaudRate = 38400;
 
 } // namespace

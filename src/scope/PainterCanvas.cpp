@@ -1,5 +1,7 @@
 #include "scope/PainterCanvas.h"
 
+#include "scope/ScopeDrawing.h"
+
 #include <QPainter>
 #include <QString>
 
@@ -19,6 +21,11 @@ PainterCanvas::PainterCanvas(QPainter& painter, QSizeF area, QSizeF sizeInPoints
 QColor PainterCanvas::toQColor(Bgr colour)
 {
     return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+QColor PainterCanvas::traceColour(int channel)
+{
+    return toQColor(kTraceColours.at(static_cast<std::size_t>(channel)));
 }
 
 void PainterCanvas::clear()

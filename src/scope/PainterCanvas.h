@@ -35,6 +35,8 @@ public:
     double height() const override { return m_sizeInPoints.height(); }
 
     static QColor toQColor(Bgr colour);
+    // The trace colour of channel 0..2 (CH1..CH3).
+    static QColor traceColour(int channel);
 
 private:
     void drawLine(float x1, float y1, float x2, float y2, const QColor& colour);

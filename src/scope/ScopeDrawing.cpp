@@ -17,8 +17,6 @@ constexpr std::int32_t kTickLength = 6;
 constexpr double kPlotWidth = 500;
 constexpr double kPlotHeight = 300;
 
-constexpr std::array<Bgr, 3> kTraceColours{kCh1Red, kCh2Green, kCh3Cyan};
-
 // The three channels' y coordinates of one sample slot, ready for the canvas.
 using SlotY = std::array<float, 3>;
 

@@ -3,6 +3,7 @@
 #include "scope/Canvas.h"
 #include "scope/SampleBuffer.h"
 
+#include <array>
 #include <cstdint>
 
 namespace scope {
@@ -29,6 +30,7 @@ struct PlotPoint {
 inline constexpr Bgr kCh1Red = 0x0000FF;
 inline constexpr Bgr kCh2Green = 0x00FF00;
 inline constexpr Bgr kCh3Cyan = 0xFFFF00;
+inline constexpr std::array<Bgr, 3> kTraceColours{kCh1Red, kCh2Green, kCh3Cyan};
 
 // Double to Long as the picture's coordinates are converted: round half to
 // even whatever the floating-point rounding mode, saturating at the Long
