@@ -61,7 +61,7 @@ struct Surroundings {
     // The thread the resource managers above run their calls on; the window
     // asks it whether a call is in flight before it starts one from a timer.
     // Null when the calls run on the caller's thread (tests with fakes).
-    std::shared_ptr<visa::IoThread> io;
+    std::shared_ptr<visa::IoThread> io{};
     TrafficObserver* traffic = nullptr; // may stay unset
 };
 

@@ -569,10 +569,12 @@ TEST_P(RecordingFaultTest, EndsWithOneMessageAndWholeRowsWhileMeasuringGoesOnAnd
 
     const std::vector<Record> rows = csvRecords(text); // whole rows only
     std::smatch count;
-    if (fault.strike != Strike::Block && std::regex_search(message.text, count, std::regex("holds (\\d+) whole rows")))
+    if (fault.strike != Strike::Block && std::regex_search(message.text, count, std::regex("holds (\\d+) whole rows"))) {
         EXPECT_EQ(std::stoul(count[1]) + 1, rows.size()) << "rows and header in the file";
-    if (fault.strike == Strike::Replace)
+    }
+    if (fault.strike == Strike::Replace) {
         EXPECT_EQ(fileText(file), "not ours\n");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(FileFaults, RecordingFaultTest, ::testing::ValuesIn(kFileFaults),
@@ -659,19 +661,21 @@ TEST_P(HeadlessRecordingTest, EndsWithItsExitStatusAndRecordsWhatTheInstrumentAn
     const std::string errors = tool.errorText();
     EXPECT_EQ(status, run.exitStatus) << errors;
     EXPECT_NE(errors.find(run.errorHas), std::string::npos) << errors;
-    if (run.fileExists)
+    if (run.fileExists) {
         EXPECT_EQ(fileText(csvPath()), "mine\n");
-    else if (run.fileFullAtTheEnd) // the rows that reached it, whole
+    } else if (run.fileFullAtTheEnd) { // the rows that reached it, whole
         EXPECT_GE(recordedTraffic(recorded()).size(), 1u);
-    else if (run.exitStatus != 0) // nothing recorded, so the same command again must find no file
+    } else if (run.exitStatus != 0) { // nothing recorded, so the same command again must find no file
         EXPECT_FALSE(std::filesystem::exists(csvPath()));
+    }
     if (run.exitStatus != 0)
         return;
     const std::vector<Record> records = recorded();
     EXPECT_EQ(csvEvents(records).back(), "recording stopped");
     EXPECT_EQ(recordedTraffic(records), transcriptTraffic(withoutLostReplies(transcript())));
-    if (!run.endingSignal) // the run outlasted the outage
+    if (!run.endingSignal) { // the run outlasted the outage
         EXPECT_EQ(std::ranges::count(csvEvents(records), std::string("session reopened")), 1) << fileText(csvPath());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(HeadlessRuns, HeadlessRecordingTest, ::testing::ValuesIn(kHeadlessRuns),
@@ -824,10 +828,12 @@ TEST_P(HeadlessEndingTest, EndsSoonAfterASignalWithWholeRows)
         EXPECT_TRUE(text.ends_with(",recording stopped\n")) << text;
     EXPECT_EQ(errors.find("program is ending"), std::string::npos) << errors;
     // The open was given up at the signal, and the reading's wait, not waited out.
-    if (ending.moment == Moment::FirstOpen || ending.moment == Moment::SilentRead)
+    if (ending.moment == Moment::FirstOpen || ending.moment == Moment::SilentRead) {
         EXPECT_EQ(text.find("No reply from"), std::string::npos) << text;
-    if (ending.moment == Moment::Measuring)
+    }
+    if (ending.moment == Moment::Measuring) {
         EXPECT_EQ(recordedTraffic(records), transcriptTraffic(transcript()));
+    }
     // No lock file of the port is left behind.
     EXPECT_FALSE(fs::exists(visa::SerialLockFile(m_link.string()).path()));
 }
@@ -923,8 +929,9 @@ TEST_P(UnattendedStartTest, OpensAsOpenDoesAndSaysEveryFailureOnTheTerminal)
         if (row.size() != 6 || row[2].empty() || row[0] == "elapsed_s")
             continue;
         const double elapsed = std::stod(row[0]);
-        if (last)
+        if (last) {
             EXPECT_GE(elapsed - *last, 0.19) << "readings closer than the Slow pause";
+        }
         last = elapsed;
     }
 }

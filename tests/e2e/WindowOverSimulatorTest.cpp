@@ -268,8 +268,9 @@ TEST_F(WindowOverSimulatorTest, TheWindowStaysAliveWhileTheInstrumentIsSlowAndNo
     EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown[0].text;
     const Lines lines = linesOf(transcript());
     for (std::size_t i = 0; i + 1 < lines.size(); ++i)
-        if (lines[i].ends_with("?\\n"))
+        if (lines[i].ends_with("?\\n")) {
             EXPECT_TRUE(lines[i + 1].starts_with("< ")) << "line " << i << ": " << lines[i] << " got no answer";
+        }
 }
 
 } // namespace

@@ -162,8 +162,9 @@ TEST_F(RecordingSourceTest, BadInputKeepsTheGoodRowsAndSaysWhatItSkipped)
         waitForLoad(source);
         EXPECT_EQ(source.history().readings().size(), c.readings) << c.name;
         EXPECT_EQ(source.notices(), c.notices) << c.name;
-        if (c.readings)
+        if (c.readings) {
             EXPECT_EQ(source.history().extent().value_or(std::pair{0, 0}).second, c.lastMs) << c.name;
+        }
     }
     RecordingSource quoted(write(cases[5].text), {});
     waitForLoad(quoted);
@@ -454,8 +455,9 @@ TEST_F(RecordingSourceTest, AnExportNeverHarmsAFileItDidNotComplete)
             EXPECT_NE(failure.value_or("").find(target), std::string::npos) << c.name << ": " << failure.value_or("");
         }
         EXPECT_EQ(after, before) << c.name << ": a file changed, or a temporary file was left";
-        if (fs::exists(dir / "null"))
+        if (fs::exists(dir / "null")) {
             EXPECT_TRUE(fs::is_character_file(dir / "null")) << c.name;
+        }
         recording.reset();
         fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
         if (fs::exists(dir / "locked"))

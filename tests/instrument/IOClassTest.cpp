@@ -152,8 +152,9 @@ TEST_P(CurrentReadback, ParsesTheReplyAndRaisesAlarms)
         EXPECT_EQ(rig.alarm.shown[i].background, c.alarms[i].background);
     }
     ASSERT_EQ(rig.dialogs.shown.size(), c.failure ? 1u : 0u);
-    if (c.failure)
+    if (c.failure) {
         EXPECT_EQ(rig.dialogs.shown[0].text, c.failure);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -285,8 +286,9 @@ TEST_P(FailedOpen, ShowsOneBoxAndLeavesNoSessionOpen)
     EXPECT_EQ(rig.dialogs.shown[0].title, "Error");
     EXPECT_EQ(rig.dialogs.shown[0].text, GetParam().box);
     EXPECT_FALSE(rig.io.m_bVisaOpened);
-    if (std::string(GetParam().name) != "OpenRefused")
+    if (std::string(GetParam().name) != "OpenRefused") {
         EXPECT_EQ(rig.script->log.back(), "close");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Causes, FailedOpen,
