@@ -22,6 +22,11 @@ suite_build() {
     options="-DVANTREL_SANITIZE=ON"
     suite_fuzzers=0
   fi
+  # One compile per few files (a unity build): each file's own share of the
+  # build is small beside the Qt and GoogleTest headers every file parses,
+  # so this takes a third off a build from a clean clone. scripts/run.sh
+  # still compiles file by file, which keeps each file's includes complete.
+  options+=" -DCMAKE_UNITY_BUILD=ON"
   VANTREL_BUILD_DIR=$suite_dir VANTREL_BUILD_TYPE=Debug VANTREL_CMAKE_ARGS="$options" scripts/build.sh
 }
 
