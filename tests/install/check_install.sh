@@ -98,14 +98,16 @@ done
 # The Debian package: it depends on Qt's platform plugins as well as on the
 # linked libraries, and every time stamp in it is the last commit's, so two
 # runs of cpack give the same bytes.
+# The time is read as cpack reads it, just before: a commit made meanwhile
+# would otherwise move it.
+epoch=$(git -C "$source" log -1 --format=%ct 2>/dev/null) ||
+  epoch=$(dpkg-parsechangelog -l "$source/packaging/changelog" -S Timestamp)
 (cd "$build" && cpack -G DEB -B "$root/package" >/dev/null)
 deb=$(echo "$root"/package/vantrel_*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 for package in qt6-qpa-plugins libqt6widgets6 libqt6serialport6; do
   [[ ", $depends," == *", $package"[\ ,]* ]] || fail "the package's Depends lacks $package: $depends"
 done
-epoch=$(git -C "$source" log -1 --format=%ct 2>/dev/null) ||
-  epoch=$(dpkg-parsechangelog -l "$source/packaging/changelog" -S Timestamp)
 stamps=$(dpkg-deb --fsys-tarfile "$deb" | tar -tv --full-time --utc | awk '{ print $4 "T" $5 }' | sort -u)
 [[ $stamps == "$(date -u -d "@$epoch" +%Y-%m-%dT%H:%M:%S)" ]] ||
   fail "the package's files are not all stamped with the last commit's time: $stamps"
