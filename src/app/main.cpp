@@ -47,7 +47,8 @@ std::string helpText(const cli::CommandLine& commandLine)
                {cli::kExitDone, "ended by File > Exit, the close box, SIGTERM, SIGINT or SIGHUP"},
                {cli::kExitFailed, "no display or no resource manager can be opened, or the RECORDING cannot be shown"},
                {cli::kExitUsage, "the command line is malformed"},
-               {cli::kExitFile, "the --record FILE exists already, is a folder, or cannot be made"},
+               {cli::kExitFile, "the --record FILE exists already, is a folder, or cannot be made\n"
+                                "(also when a recording of the run lacks rows at the end)"},
            });
 }
 
@@ -157,16 +158,24 @@ int main(int argc, char** argv)
     if (options.recording)
         return history::showRecordingAlone(QString::fromStdString(*options.recording));
     forms::MessageBoxDialogs dialogs;
-    bool started = false;
+    bool started = false, recordingUnfinished = false;
     const panel::ResourceMode mode = options.simulate ? panel::ResourceMode::Simulation : panel::ResourceMode::Hardware;
     // The program ends at once: no further window event, no return into a
     // running acquisition. Nothing is saved, so nothing needs unwinding.
     panel::MainForm window(app::programSurroundings(mode, dialogs,
-                                                    [&started] {
+                                                    [&started, &recordingUnfinished] {
                                                         std::fflush(nullptr);
-                                                        std::_Exit(started ? cli::kExitDone : cli::kExitFailed);
+                                                        std::_Exit(!started              ? cli::kExitFailed
+                                                                   : recordingUnfinished ? cli::kExitFile
+                                                                                         : cli::kExitDone);
                                                     }),
                            mode);
+    // An unattended run's caller learns from the status, and the reason on
+    // the terminal, that the file does not hold every row.
+    window.setUnfinishedRecordingReport([&recordingUnfinished](const std::string& trouble) {
+        std::fprintf(stderr, "vantrel: %s\n", trouble.c_str());
+        recordingUnfinished = true;
+    });
     // A signal ends the program as File > Exit does (the session closed, the
     // serial lock removed), without waiting out an instrument call in flight.
     app::TerminationSignals terminationSignals;

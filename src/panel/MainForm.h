@@ -81,6 +81,12 @@ public:
     void openAtStart(const std::optional<QString>& resource, std::optional<int> speed,
                      std::function<void(const std::string&)> tell);
     bool isRecording() const { return m_recorder.isRecording(); }
+    // Told, as the program ends, when a recording of this run lacks rows: its
+    // file failed during the run or its last rows did not reach the disk.
+    void setUnfinishedRecordingReport(std::function<void(const std::string&)> report)
+    {
+        m_unfinishedRecordingReport = std::move(report);
+    }
     // Where File > Record... and Save Picture... ask for a file; the desktop's dialog by default.
     void setSaveFileDialog(forms::SaveFileDialog& dialog) { m_saveFileDialog = &dialog; }
     QAction* recordAction() const { return m_Record; }
@@ -240,6 +246,7 @@ private:
                                           }};
     QString m_captionWithoutRecording;
     QString m_recordingPath;
+    std::function<void(const std::string&)> m_unfinishedRecordingReport;
     forms::DesktopOpenFileDialog m_desktopOpenFileDialog;
     forms::OpenFileDialog* m_openFileDialog = &m_desktopOpenFileDialog;
     QAction* m_History = nullptr;

@@ -89,7 +89,9 @@ void MainForm::beginRecording(const QString& path, record::RecordingFile::Existi
 
 void MainForm::finishRecordingForExit()
 {
-    m_recorder.finishForExit(kExitWaitForDisk);
+    const std::optional<std::string> trouble = m_recorder.finishForExit(kExitWaitForDisk);
+    if (trouble && m_unfinishedRecordingReport)
+        m_unfinishedRecordingReport(*trouble);
     history::removeUnfinishedExports(kExitExportCleanUp);
 }
 

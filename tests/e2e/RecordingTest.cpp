@@ -129,6 +129,15 @@ protected:
     }
     fs::path csvPath() const { return m_dir / "run.csv"; }
     std::vector<Record> recorded() const { return csvRecords(fileText(csvPath())); }
+    // Right after a reading reached the file, the process may grow it no
+    // further: the rows written as the run ends are the ones that fail.
+    void fillTheDiskOf(pid_t process)
+    {
+        const std::size_t size = fileText(csvPath()).size();
+        ASSERT_TRUE(waitUntil([&] { return fileText(csvPath()).size() > size; }));
+        const rlimit full{fileText(csvPath()).size(), RLIM_INFINITY};
+        ASSERT_EQ(::prlimit(process, RLIMIT_FSIZE, &full, nullptr), 0) << std::strerror(errno);
+    }
 
     AnsweringSaveDialog saveDialog;
 };
@@ -648,13 +657,8 @@ TEST_P(HeadlessRecordingTest, EndsWithItsExitStatusAndRecordsWhatTheInstrumentAn
             tool.signal(SIGHUP);
             ASSERT_TRUE(waitForReadings(3)) << "a hang-up ignored at start ended the run";
         }
-        if (run.fileFullAtTheEnd) {
-            // Right after a reading reached the file: the rows written as the run ends are the ones that fail.
-            const std::size_t size = fileText(csvPath()).size();
-            ASSERT_TRUE(waitUntil([&] { return fileText(csvPath()).size() > size; }));
-            const rlimit full{fileText(csvPath()).size(), RLIM_INFINITY};
-            ASSERT_EQ(::prlimit(tool.pid(), RLIMIT_FSIZE, &full, nullptr), 0) << std::strerror(errno);
-        }
+        if (run.fileFullAtTheEnd)
+            ASSERT_NO_FATAL_FAILURE(fillTheDiskOf(tool.pid()));
         tool.signal(run.endingSignal);
     }
     const int status = tool.wait(20s);
@@ -850,6 +854,7 @@ struct UnattendedStart {
     const char* errorHas;
     bool measures{};       // readings come and are recorded, at least 0.2 s apart (Slow)
     bool instrumentLater{}; // the simulator starts once the first open has failed
+    bool fileFullAtTheEnd{}; // the file may grow no further from SIGTERM on, which then ends it with 3
 };
 void PrintTo(const UnattendedStart& start, std::ostream* out)
 {
@@ -864,6 +869,13 @@ const UnattendedStart kUnattendedStarts[] = {
      -1,
      "vantrel: No such device",
      true,
+     true},
+    {"FileFullDuringTheLastRows",
+     {"--open", "{resource}", "--speed", "Slow", "--record", "{file}"},
+     -1,
+     "the largest size allowed",
+     true,
+     false,
      true},
     {"RecordIntoAMissingFolder", {"--open", "{resource}", "--record", "/nonexistent/run.csv"}, 3, "/nonexistent/run.csv"},
     {"RecordWithoutPermission", {"--open", "{resource}", "--record", "/sys/vantrel-run.csv"}, 3, "/sys/vantrel-run.csv"},
@@ -902,7 +914,10 @@ TEST_P(UnattendedStartTest, OpensAsOpenDoesAndSaysEveryFailureOnTheTerminal)
             startSimulator({}, laterLink);
         }
         ASSERT_TRUE(waitUntil([&] { return readingsLogged() >= 5; }, 15000)) << program.errorText();
-        EXPECT_EQ(program.stop(SIGTERM), 0);
+        if (start.fileFullAtTheEnd)
+            ASSERT_NO_FATAL_FAILURE(fillTheDiskOf(program.pid()));
+        EXPECT_EQ(program.stop(SIGTERM), start.fileFullAtTheEnd ? 3 : 0);
+        errors += program.errorText();
     } else {
         ASSERT_TRUE(waitUntil([&] { return (errors += program.errorText()).find(start.errorHas) != errors.npos; }))
             << errors;
@@ -912,6 +927,11 @@ TEST_P(UnattendedStartTest, OpensAsOpenDoesAndSaysEveryFailureOnTheTerminal)
     EXPECT_EQ(fileText(m_dir / "existing.csv"), "mine\n");
     if (!start.measures) {
         EXPECT_EQ(readingsLogged(), 0);
+        return;
+    }
+    if (start.fileFullAtTheEnd) { // whole rows, up to the last that fitted
+        EXPECT_TRUE(fileText(csvPath()).ends_with("\n"));
+        EXPECT_GE(recordedTraffic(recorded()).size(), 1u);
         return;
     }
     const std::vector<Record> records = recorded();
