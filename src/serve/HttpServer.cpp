@@ -236,6 +236,8 @@ HttpServer::HttpServer(const ListenAddress& address, Handler handler, HttpLimits
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(limits.memoryPerConnection), nullptr},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&ConnectionHooks::notifyConnection), this},
         {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&ConnectionHooks::requestCompleted), this},
+        // HTTP/1.1 without a Host header is refused (400), as the standard asks.
+        {MHD_OPTION_STRICT_FOR_CLIENT, 1, nullptr},
     };
     if (tls) {
         options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(tls->certificatePem.c_str())});

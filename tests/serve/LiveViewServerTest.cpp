@@ -101,6 +101,7 @@ TEST_F(LiveViewServerTest, MalformedAndOversizedRequestsGetA4xx)
         {"get_with_body", get("/api/state", "Content-Length: 5\r\n") + "hello", 400},
         {"get_chunked", get("/api/state", "Transfer-Encoding: chunked\r\n") + "0\r\n\r\n", 400},
         {"garbage", std::string("\x01\x02\x03 \xff\xfe\r\n\r\n", 10), 400},
+        {"http11_without_host", "GET /api/state HTTP/1.1\r\nConnection: close\r\n\r\n", 400},
         {"overlong_url", get("/api/envelopes?from=" + huge), 414},
         {"huge_header", get("/", "X-Filler: " + huge + "\r\n"), 431},
         {"many_headers", get("/", [] { std::string h; for (int i = 0; i < 3000; ++i) h += "X-" + std::to_string(i) + ": y\r\n"; return h; }()), 431},
