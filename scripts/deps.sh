@@ -19,7 +19,7 @@ groups[test]="
   xvfb xauth fontconfig fonts-dejavu-core
   openbox xdotool wmctrl bc
   desktop-file-utils appstream shared-mime-info libglib2.0-bin
-  python3-pandas python3 chromium
+  python3-pandas python3 chromium openssl
 "
 groups[fuzz]="
   clang libclang-rt-14-dev lld
