@@ -14,7 +14,6 @@ import http.client
 import json
 import os
 import re
-import select
 import statistics
 import subprocess
 import sys
@@ -23,26 +22,13 @@ import threading
 import time
 import urllib.request
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "serve"))
+tests = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests")
+sys.path[:0] = [os.path.join(tests, "serve"), os.path.join(tests, "support")]
 from live_view_in_chromium import DevTools  # noqa: E402  the tests' DevTools client
+from programs import line_matching  # noqa: E402
 
 VIEWERS = 5
 TICKS = os.sysconf("SC_CLK_TCK")
-
-
-def first_match(process, pattern, guard=15):
-    deadline = time.monotonic() + guard
-    text = ""
-    while time.monotonic() < deadline:
-        if select.select([process.stdout], [], [], 0.1)[0]:
-            chunk = os.read(process.stdout.fileno(), 4096)
-            if not chunk:
-                break
-            text += chunk.decode(errors="replace")
-            match = re.search(pattern, text)
-            if match:
-                return match
-    sys.exit(f"no {pattern!r} from {process.args[0]}: {text!r}")
 
 
 def cpu_seconds(pid):
@@ -91,7 +77,7 @@ def turn(build, link, work, seconds, viewers):
                                "--speed", "Special", "--serve", "127.0.0.1:0"],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     try:
-        base = first_match(record, r"live view at (http://127\.0\.0\.1:\d+/)").group(1)
+        base = line_matching(record, r"live view at (http://127\.0\.0\.1:\d+/)", 15).group(1)
         stop = threading.Event()
         fetched = [0]
         threads = [threading.Thread(target=viewer, args=(base, k, stop, fetched), daemon=True)
@@ -116,7 +102,7 @@ def first_picture(build, work):
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     browser = None
     try:
-        url = first_match(server, r"live view at (http://\S+)", guard=300).group(1)
+        url = line_matching(server, r"live view at (http://\S+)", 300).group(1)
         started = time.monotonic()
         with urllib.request.urlopen(url + "api/envelopes?width=1200", timeout=30) as answer:
             answer.read()
@@ -152,7 +138,7 @@ def main():
     sim = subprocess.Popen([os.path.join(build, "vantrel-sim"), "--pty", link],
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     try:
-        first_match(sim, r".+")
+        line_matching(sim, r".+", 15)
         results = {0: [], VIEWERS: []}
         for _ in range(turns):
             for viewers in (0, VIEWERS):

@@ -18,7 +18,6 @@ import json
 import os
 import re
 import secrets
-import select
 import subprocess
 import sys
 import tempfile
@@ -26,12 +25,11 @@ import time
 import urllib.error
 import urllib.request
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from programs import end_all, fail, line_matching  # noqa: E402
+
 CHROMIUM = "/usr/bin/chromium"
 
-
-def fail(message):
-    print("FAIL: " + message, flush=True)
-    sys.exit(1)
 
 
 def wait_for(what, guard, probe, every=0.1):
@@ -43,23 +41,6 @@ def wait_for(what, guard, probe, every=0.1):
             return value
         time.sleep(every)
     fail(f"{what}: not within {guard} s")
-
-
-def line_matching(process, pattern, guard):
-    """The first match of pattern in the process's stdout."""
-    deadline = time.monotonic() + guard
-    buffer = ""
-    while time.monotonic() < deadline:
-        ready, _, _ = select.select([process.stdout], [], [], 0.1)
-        if ready:
-            chunk = os.read(process.stdout.fileno(), 4096)
-            if not chunk:
-                break
-            buffer += chunk.decode(errors="replace")
-            match = re.search(pattern, buffer)
-            if match:
-                return match
-    fail(f"no line matching {pattern!r} from {process.args[0]}; got {buffer!r}")
 
 
 class DevTools:
@@ -234,14 +215,7 @@ def main():
                 file.write(base64.b64decode(browser.call("Page.captureScreenshot")["data"]))
         print("PASS", flush=True)
     finally:
-        for process in reversed(processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+        end_all(processes)
         subprocess.run(["rm", "-rf", work])
 
 

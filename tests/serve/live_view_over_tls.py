@@ -13,38 +13,16 @@ Usage: live_view_over_tls.py VANTREL_SIM VANTREL_VISA
 """
 import json
 import os
-import re
-import select
 import socket
 import ssl
 import subprocess
 import sys
 import tempfile
-import time
 import urllib.error
 import urllib.request
 
-
-def fail(message):
-    print("FAIL: " + message, flush=True)
-    sys.exit(1)
-
-
-def line_matching(process, pattern, guard):
-    """The first match of pattern in the process's stdout."""
-    deadline = time.monotonic() + guard
-    buffer = ""
-    while time.monotonic() < deadline:
-        ready, _, _ = select.select([process.stdout], [], [], 0.1)
-        if ready:
-            chunk = os.read(process.stdout.fileno(), 4096)
-            if not chunk:
-                break
-            buffer += chunk.decode(errors="replace")
-            match = re.search(pattern, buffer)
-            if match:
-                return match
-    fail(f"no line matching {pattern!r} from {process.args[0]}; got {buffer!r}")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from programs import end_all, fail, line_matching  # noqa: E402
 
 
 def make_key_and_certificate(folder, name):
@@ -136,14 +114,7 @@ def main():
         print("plain HTTP and line noise get no page; the server answers after them", flush=True)
         print("PASS", flush=True)
     finally:
-        for process in reversed(processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+        end_all(processes)
         subprocess.run(["rm", "-rf", work])
 
 
