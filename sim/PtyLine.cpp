@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 
@@ -91,18 +90,23 @@ LineFormat PtyLine::hostFormat() const
     return {baudOf(::cfgetospeed(&settings)), dataBitsOf(settings.c_cflag)};
 }
 
-std::size_t PtyLine::unreadBytes() const
+std::size_t PtyLine::takeUnreadBytes()
 {
     // Bytes just written to the master reach the line's read queue a moment
-    // later, from a kernel work queue; until then FIONREAD does not count
-    // them (three times in four right after a write). Polling the slave for
+    // later, from a kernel work queue; until then a read does not see them
+    // (three times in four right after a write). Polling the slave for
     // input, when its queue is empty, has the kernel deliver them first.
     pollfd line{m_slave.get(), POLLIN, 0};
     ::poll(&line, 1, 0);
-    int count = 0;
-    if (::ioctl(m_slave.get(), FIONREAD, &count) < 0 || count < 0)
-        return 0;
-    return static_cast<std::size_t>(count);
+    // Read through our own end of the line rather than counted (FIONREAD):
+    // each byte goes to one reader only, so a byte the program reads after
+    // a count would be counted lost and yet be read.
+    ::fcntl(m_slave.get(), F_SETFL, ::fcntl(m_slave.get(), F_GETFL) | O_NONBLOCK);
+    std::size_t taken = 0;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(m_slave.get(), buffer, sizeof buffer)) > 0;)
+        taken += static_cast<std::size_t>(got);
+    return taken;
 }
 
 } // namespace sim

@@ -30,8 +30,9 @@ public:
     // How the program has set up its end of the line.
     LineFormat hostFormat() const;
 
-    // Bytes put on the line that nobody has read yet.
-    std::size_t unreadBytes() const;
+    // Takes the bytes put on the line that nobody has read yet off it and
+    // says how many: once counted, none of them can reach the program.
+    std::size_t takeUnreadBytes();
 
 private:
     std::string m_link;

@@ -230,7 +230,7 @@ private:
         note(what);
         for (const auto& peer : m_peers)
             if (peer.pty) {
-                auto lost = peer.pty->unreadBytes();
+                auto lost = peer.pty->takeUnreadBytes();
                 if (!peer.outgoing.empty() && peer.outgoing.front().started)
                     lost += peer.outgoing.front().bytes.size();
                 if (lost > 0)
