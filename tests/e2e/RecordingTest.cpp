@@ -657,8 +657,9 @@ TEST_P(HeadlessRecordingTest, EndsWithItsExitStatusAndRecordsWhatTheInstrumentAn
             tool.signal(SIGHUP);
             ASSERT_TRUE(waitForReadings(3)) << "a hang-up ignored at start ended the run";
         }
-        if (run.fileFullAtTheEnd)
+        if (run.fileFullAtTheEnd) {
             ASSERT_NO_FATAL_FAILURE(fillTheDiskOf(tool.pid()));
+        }
         tool.signal(run.endingSignal);
     }
     const int status = tool.wait(20s);
@@ -914,8 +915,9 @@ TEST_P(UnattendedStartTest, OpensAsOpenDoesAndSaysEveryFailureOnTheTerminal)
             startSimulator({}, laterLink);
         }
         ASSERT_TRUE(waitUntil([&] { return readingsLogged() >= 5; }, 15000)) << program.errorText();
-        if (start.fileFullAtTheEnd)
+        if (start.fileFullAtTheEnd) {
             ASSERT_NO_FATAL_FAILURE(fillTheDiskOf(program.pid()));
+        }
         EXPECT_EQ(program.stop(SIGTERM), start.fileFullAtTheEnd ? 3 : 0);
         errors += program.errorText();
     } else {

@@ -249,8 +249,9 @@ TEST_F(LiveViewServerTest, WithoutTheTokenEveryRequestGets401)
         SCOPED_TRACE(c.name);
         const std::string response = exchange(c.request);
         EXPECT_EQ(statusOf(response), c.status);
-        if (c.status == 401)
+        if (c.status == 401) {
             EXPECT_EQ(response.find("\"session\""), std::string::npos);
+        }
     }
     const std::string redirect = exchange(get("/?token=" + token));
     EXPECT_NE(redirect.find("Location: /\r\n"), std::string::npos);
