@@ -20,13 +20,12 @@ import re
 import secrets
 import subprocess
 import sys
-import tempfile
 import time
 import urllib.error
 import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from programs import end_all, fail, line_matching  # noqa: E402
+from programs import fail, line_matching, test_run  # noqa: E402
 
 CHROMIUM = "/usr/bin/chromium"
 
@@ -119,16 +118,13 @@ def main():
     screenshot = sys.argv[3] if len(sys.argv) > 3 else None
     if not os.access(CHROMIUM, os.X_OK):
         fail(f"{CHROMIUM} is missing: scripts/deps.sh installs the Debian package chromium")
-    work = tempfile.mkdtemp(prefix="vantrel-live-view-")
-    processes = []
+    with test_run("vantrel-live-view-") as (work, processes):
+        def start_simulator(port):
+            sim = subprocess.Popen([simulator, "--tcp", str(port)], stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL)
+            processes.append(sim)
+            return sim, line_matching(sim, r"listening on 127\.0\.0\.1:(\d+)", 15).group(1)
 
-    def start_simulator(port):
-        sim = subprocess.Popen([simulator, "--tcp", str(port)], stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL)
-        processes.append(sim)
-        return sim, line_matching(sim, r"listening on 127\.0\.0\.1:(\d+)", 15).group(1)
-
-    try:
         # The browser first: its first start on a loaded machine is the slowest step.
         browser = DevTools(os.path.join(work, "profile"))
         processes.append(browser.process)
@@ -214,9 +210,6 @@ def main():
             with open(screenshot, "wb") as file:
                 file.write(base64.b64decode(browser.call("Page.captureScreenshot")["data"]))
         print("PASS", flush=True)
-    finally:
-        end_all(processes)
-        subprocess.run(["rm", "-rf", work])
 
 
 if __name__ == "__main__":

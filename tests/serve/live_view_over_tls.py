@@ -17,12 +17,11 @@ import socket
 import ssl
 import subprocess
 import sys
-import tempfile
 import urllib.error
 import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from programs import end_all, fail, line_matching  # noqa: E402
+from programs import fail, line_matching, test_run  # noqa: E402
 
 
 def make_key_and_certificate(folder, name):
@@ -45,9 +44,7 @@ def status_of(url, context, headers=None):
 
 def main():
     simulator, recorder = sys.argv[1], sys.argv[2]
-    work = tempfile.mkdtemp(prefix="vantrel-tls-")
-    processes = []
-    try:
+    with test_run("vantrel-tls-") as (work, processes):
         key, certificate = make_key_and_certificate(work, "server")
         other_key, _ = make_key_and_certificate(work, "other")
         sim = subprocess.Popen([simulator, "--tcp", "0"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -113,9 +110,6 @@ def main():
                 fail(f"after {name}, the server no longer answers")
         print("plain HTTP and line noise get no page; the server answers after them", flush=True)
         print("PASS", flush=True)
-    finally:
-        end_all(processes)
-        subprocess.run(["rm", "-rf", work])
 
 
 if __name__ == "__main__":

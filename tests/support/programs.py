@@ -1,10 +1,14 @@
 """What the Python tests share: failing with a reason, reading a line a
-started program prints, and ending the programs a test started."""
+started program prints, and a work folder whose programs are ended and which
+is removed when the test is over."""
+import contextlib
 import os
 import re
 import select
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 
@@ -40,3 +44,15 @@ def end_all(processes):
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
+
+
+@contextlib.contextmanager
+def test_run(prefix):
+    """A work folder and a list for the programs the test starts; on the way
+    out, however the test ends, the programs are ended and the folder removed."""
+    work, processes = tempfile.mkdtemp(prefix=prefix), []
+    try:
+        yield work, processes
+    finally:
+        end_all(processes)
+        shutil.rmtree(work, ignore_errors=True)
